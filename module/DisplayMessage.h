@@ -1,0 +1,68 @@
+// The two display messages that travel from the audio side to the GUI side through the host.
+//
+// Frame message: index 800, value 0, pointer to 800 bytes, one per sample, byte = low 8 bits of
+// round(120 x + 128). Peak message: index 0, pointer null, value 0xFF000000 + (H << 8) + L with
+// H = round(128 max) and L = round(128 |min|). The receiver tells them apart by the top byte.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace display_message {
+
+constexpr int32_t kFrameBytes = 800;
+constexpr uint32_t kPeakTag = 0xFF000000u;
+
+// One sample as a frame byte. Samples beyond about +-1.06 wrap around, as the byte form has
+// always done; a value with no low bits (infinity) shows as full scale, and NaN as silence.
+inline uint8_t EncodeFrameSample(float x) {
+    if (std::isnan(x)) {
+        return 128;
+    }
+    if (std::isinf(x)) {
+        return x > 0 ? 248 : 8;
+    }
+    // Round half up in double; fmod is exact, so the low 8 bits of huge values are right too.
+    const double rounded = std::floor(120.0 * static_cast<double>(x) + 128.0 + 0.5);
+    double low = std::fmod(rounded, 256.0);
+    if (low < 0) {
+        low += 256.0;
+    }
+    return static_cast<uint8_t>(low);
+}
+
+// A frame byte back as a sample value: (b - 128) / 120.
+inline float DecodeFrameByte(uint8_t b) {
+    return static_cast<float>((static_cast<int>(b) - 128) / 120.0);
+}
+
+// One peak field: round(128 |v|), held to the 8 bits the field has so that nothing carries
+// into the neighbouring field or the message's tag byte.
+inline uint32_t PeakField(float magnitude) {
+    const double scaled = std::floor(128.0 * std::fabs(static_cast<double>(magnitude)) + 0.5);
+    if (!(scaled < 255.0)) { // also catches NaN and infinity
+        return std::isnan(scaled) ? 0u : 255u;
+    }
+    return static_cast<uint32_t>(scaled);
+}
+
+// The peak value for a period whose largest sample is max and smallest is min (max >= 0 >= min).
+inline int32_t EncodePeak(float max, float min) {
+    const uint32_t value = kPeakTag + (PeakField(max) << 8) + PeakField(min);
+    return static_cast<int32_t>(value);
+}
+
+// Values below 0x01000000 (unsigned) are frame messages; everything else is a peak.
+inline bool IsPeakMessage(int32_t value) {
+    return (static_cast<uint32_t>(value) & 0xFF000000u) != 0;
+}
+
+inline float PeakUpper(int32_t value) {
+    return static_cast<float>((static_cast<uint32_t>(value) >> 8) & 0xFFu) * 0.0078125f;
+}
+
+inline float PeakLower(int32_t value) {
+    return static_cast<float>(static_cast<uint32_t>(value) & 0xFFu) * -0.0078125f;
+}
+
+} // namespace display_message
