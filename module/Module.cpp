@@ -1,0 +1,426 @@
+// The audio side of the module: plug table and capture engine.
+#include "Module.h"
+
+#include "plugs.h"
+
+#include <climits>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+using display_message::kFrameBytes;
+
+// Samples per millisecond, shared by every instance of the process: written by each Open, read
+// by each change of "Display Type".
+float g_samples_per_ms = 44.1f;
+
+// Period lengths of the peak display types 1 to 10, in milliseconds.
+const int32_t kPeriodMilliseconds[10] = {1, 2, 5, 10, 20, 40, 60, 80, 100, 200};
+
+// The frame length of a period: samples per millisecond times the milliseconds (as a 32-bit
+// float), truncated toward zero. The product is formed in double, where it is exact, as the
+// extended precision of the original computation gives it. Rates that give no sample (zero,
+// negative, NaN) make periods of one sample; lengths beyond the 32-bit range are held at its top.
+int32_t PeriodLength(float samples_per_ms, int32_t milliseconds) {
+    const double product =
+        static_cast<double>(samples_per_ms) * static_cast<double>(static_cast<float>(milliseconds));
+    if (!(product >= 1.0)) {
+        return 1;
+    }
+    if (product >= static_cast<double>(INT32_MAX)) {
+        return INT32_MAX;
+    }
+    return static_cast<int32_t>(product);
+}
+
+// Frame bytes, bit for bit what display_message::EncodeFrameSample gives. Samples whose
+// 120 x + 128.5 lies within +-1e9 take a short path: there the sum is exact in double, so its
+// floor is the byte's integer whichever way it is formed; the others (huge, infinite, NaN) the
+// long one.
+constexpr double kShortPathLimit = 1.0e9;
+
+inline uint8_t FrameByte(float x) {
+    const double v = 120.0 * static_cast<double>(x) + 128.0 + 0.5;
+    if (v > -kShortPathLimit && v < kShortPathLimit) { // false for NaN
+        int32_t t = static_cast<int32_t>(v);           // toward zero
+        t -= (static_cast<double>(t) > v) ? 1 : 0;     // floor
+        return static_cast<uint8_t>(static_cast<uint32_t>(t) & 0xFFu);
+    }
+    return display_message::EncodeFrameSample(x);
+}
+
+#if defined(__SSE2__)
+// Frame bytes eight at a time, for samples below 65536 in magnitude. There
+// t = trunc(120 x + 8388736.5) is floor(120 x + 128.5) + 2^23, with 2^23 a multiple of 256: the
+// sum is exact wherever it lies near an integer (and rounds by far less than its distance to
+// one elsewhere), and positive, so truncation is the floor. Its low 8 bits are the byte;
+// checked against EncodeFrameSample for every float in that range.
+inline void FrameBytesShort8(const float* x, uint8_t* out, __m128& in_range) {
+    const __m128d k120 = _mm_set1_pd(120.0);
+    const __m128d offset = _mm_set1_pd(8388736.5);
+    const __m128 limit = _mm_set1_ps(65536.0f);
+    const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+    const __m128 a = _mm_loadu_ps(x);
+    const __m128 b = _mm_loadu_ps(x + 4);
+    in_range = _mm_and_ps(in_range, _mm_cmplt_ps(_mm_and_ps(a, magnitude), limit)); // NaN: no
+    in_range = _mm_and_ps(in_range, _mm_cmplt_ps(_mm_and_ps(b, magnitude), limit));
+    const __m128i t0 = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(a), k120), offset));
+    const __m128i t1 =
+        _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(a, a)), k120), offset));
+    const __m128i t2 = _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(b), k120), offset));
+    const __m128i t3 =
+        _mm_cvttpd_epi32(_mm_add_pd(_mm_mul_pd(_mm_cvtps_pd(_mm_movehl_ps(b, b)), k120), offset));
+    const __m128i low_bytes = _mm_set1_epi32(0xFF);
+    const __m128i first = _mm_and_si128(_mm_unpacklo_epi64(t0, t1), low_bytes);
+    const __m128i second = _mm_and_si128(_mm_unpacklo_epi64(t2, t3), low_bytes);
+    const __m128i words = _mm_packs_epi32(first, second);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
+}
+#endif
+
+// A run of frame bytes.
+inline void EncodeRun(const float* x, int32_t n, uint8_t* out) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    __m128 in_range = _mm_castsi128_ps(_mm_set1_epi32(-1));
+    for (; i + 8 <= n; i += 8) {
+        FrameBytesShort8(x + i, out + i, in_range);
+    }
+    if (_mm_movemask_ps(in_range) != 0xF) {
+        // A sample beyond the short range (or NaN): write that part again one by one.
+        for (int32_t k = 0; k < i; ++k) {
+            out[k] = FrameByte(x[k]);
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        out[i] = FrameByte(x[i]);
+    }
+}
+
+// The raw bits of a sample, as a signed 32-bit integer.
+inline int32_t SampleBits(float x) {
+    int32_t bits;
+    std::memcpy(&bits, &x, sizeof(bits));
+    return bits;
+}
+
+// Largest and smallest of a run of samples, together with the running values. A sample takes
+// the maximum when it is >= it, else the minimum when it is <= it; NaN takes neither. Four
+// lanes keep the comparisons independent; a value reached in several lanes is the same number
+// (at most differing in the sign of a zero, which no peak message shows).
+inline void RunMaxMin(const float* x, int32_t n, float& max, float& min) {
+    int32_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 16) {
+        // max(x, m) and min(x, m) keep m when x is NaN, as the comparisons above do.
+        __m128 max_a = _mm_set1_ps(max), max_b = max_a;
+        __m128 min_a = _mm_set1_ps(min), min_b = min_a;
+        for (; i + 8 <= n; i += 8) {
+            const __m128 a = _mm_loadu_ps(x + i);
+            const __m128 b = _mm_loadu_ps(x + i + 4);
+            max_a = _mm_max_ps(a, max_a);
+            max_b = _mm_max_ps(b, max_b);
+            min_a = _mm_min_ps(a, min_a);
+            min_b = _mm_min_ps(b, min_b);
+        }
+        max_a = _mm_max_ps(max_a, max_b);
+        min_a = _mm_min_ps(min_a, min_b);
+        max_a = _mm_max_ps(max_a, _mm_movehl_ps(max_a, max_a));
+        min_a = _mm_min_ps(min_a, _mm_movehl_ps(min_a, min_a));
+        max_a = _mm_max_ss(max_a, _mm_shuffle_ps(max_a, max_a, 1));
+        min_a = _mm_min_ss(min_a, _mm_shuffle_ps(min_a, min_a, 1));
+        max = _mm_cvtss_f32(max_a);
+        min = _mm_cvtss_f32(min_a);
+    }
+#endif
+    float max0 = max, max1 = max, max2 = max, max3 = max;
+    float min0 = min, min1 = min, min2 = min, min3 = min;
+    for (; i + 4 <= n; i += 4) {
+        const float a = x[i], b = x[i + 1], c = x[i + 2], d = x[i + 3];
+        max0 = a > max0 ? a : max0;
+        max1 = b > max1 ? b : max1;
+        max2 = c > max2 ? c : max2;
+        max3 = d > max3 ? d : max3;
+        min0 = a < min0 ? a : min0;
+        min1 = b < min1 ? b : min1;
+        min2 = c < min2 ? c : min2;
+        min3 = d < min3 ? d : min3;
+    }
+    for (; i < n; ++i) {
+        const float a = x[i];
+        max0 = a > max0 ? a : max0;
+        min0 = a < min0 ? a : min0;
+    }
+    max0 = max1 > max0 ? max1 : max0;
+    max2 = max3 > max2 ? max3 : max2;
+    max = max2 > max0 ? max2 : max0;
+    min0 = min1 < min0 ? min1 : min0;
+    min2 = min3 < min2 ? min3 : min2;
+    min = min2 < min0 ? min2 : min0;
+}
+
+} // namespace
+
+extern "C" {
+// The process routine that the host calls: a plain C entry that runs the object's capture.
+static void ModuleCaptureEntry(void* object, int32_t offset, int32_t count) {
+    static_cast<Module*>(static_cast<SEModule_base*>(object))->Capture(offset, count);
+}
+}
+
+Module::Module(HostCallback callback, intptr_t host_argument)
+    : SEModule_base(callback, host_argument), m_input(nullptr), m_period_min(0.0f),
+      m_period_max(0.0f), m_capture_state(CAPTURE_ARMED), m_write_index(0), m_countdown(44),
+      m_frame_length(44), m_previous_sample(0), m_frame(), m_display_type(0), m_active(0) {
+    std::memset(m_frame, 128, sizeof(m_frame));
+}
+
+Module::~Module() = default;
+
+void Module::Close() {}
+
+void Module::OnGuiNotify(int32_t, int32_t, void*) {
+    m_capture_state = CAPTURE_ARMED;
+}
+
+void Module::Open() {
+    SEModule_base::Open();
+    SetProcessRoutine(ProcessSelection{&ModuleCaptureEntry, 0, 0});
+    g_samples_per_ms = static_cast<float>(static_cast<long double>(SampleRate()) * 0.001L);
+    m_period_min = 0.0f;
+    m_period_max = 0.0f;
+    m_capture_state = CAPTURE_ARMED;
+    m_frame_length = 44;
+    m_countdown = 44;
+    m_write_index = 0;
+    std::memset(m_frame, 128, sizeof(m_frame));
+}
+
+void Module::OnPlugStateChange(SEPin* pin) {
+    if (pin->Index() != PLUG_DISPLAY_TYPE) {
+        return;
+    }
+    const int32_t type = m_display_type;
+    if (type == DISPLAY_SAMPLE_SYNC || type == DISPLAY_SAMPLE) {
+        m_frame_length = kFrameBytes;
+        m_capture_state = CAPTURE_ARMED;
+    } else if (type >= DISPLAY_FIRST_PERIOD && type <= DISPLAY_LAST_PERIOD) {
+        m_frame_length = PeriodLength(g_samples_per_ms, kPeriodMilliseconds[type - 1]);
+    }
+    m_countdown = m_frame_length;
+    m_write_index = 0;
+}
+
+void Module::Capture(int32_t offset, int32_t count) {
+    if (m_active == ACTIVE_OFF) {
+        CallHost(AUDIO_RQ_IDLE, 0, 0, nullptr, 0.0f);
+        return;
+    }
+    if (count <= 0 || m_input == nullptr) {
+        return;
+    }
+    const float* input = m_input + offset;
+    if (m_display_type > 0) {
+        CapturePeaks(input, count);
+    } else {
+        CaptureFrame(input, count);
+    }
+}
+
+void Module::CapturePeaks(const float* input, int32_t count) {
+    int32_t position = 0;
+    while (position < count) {
+        // m_countdown >= 1, so every pass takes at least one sample.
+        const int32_t remaining = count - position;
+        const int32_t run = remaining < m_countdown ? remaining : m_countdown;
+        RunMaxMin(input + position, run, m_period_max, m_period_min);
+        position += run;
+        m_countdown -= run;
+        if (m_countdown == 0) {
+            m_countdown = m_frame_length;
+            const int32_t peak = display_message::EncodePeak(m_period_max, m_period_min);
+            CallHost(AUDIO_RQ_SEND_TO_GUI, 0, peak, nullptr, 0.0f);
+            m_period_max = 0.0f;
+            m_period_min = 0.0f;
+            if (m_active == ACTIVE_HOLD) {
+                m_active = ACTIVE_OFF;
+            }
+        }
+    }
+}
+
+void Module::CaptureFrame(const float* input, int32_t count) {
+    if (m_capture_state == CAPTURE_IDLE) {
+        return;
+    }
+    int32_t position = 0;
+    if (m_display_type < 0 &&
+        (m_capture_state == CAPTURE_ARMED || m_capture_state == CAPTURE_SEARCHING)) {
+        if (m_capture_state == CAPTURE_ARMED) {
+            m_previous_sample = SampleBits(input[0]);
+            m_capture_state = CAPTURE_SEARCHING;
+        }
+        // A rising crossing: previous sample negative or +0.0, this one +0.0 or positive.
+        int32_t previous = m_previous_sample;
+        for (; position < count; ++position) {
+            const int32_t current = SampleBits(input[position]);
+            if (previous <= 0 && current >= 0) {
+                break;
+            }
+            previous = current;
+        }
+        m_previous_sample = previous;
+        if (position == count) {
+            return; // no trigger in this block: keep searching in the next
+        }
+        m_capture_state = CAPTURE_TRIGGERED;
+    }
+
+    // The run ends at the block's end, the countdown or the end of the frame buffer, whichever
+    // comes first: a frame length from another mode can never drive a write past the buffer.
+    int32_t run = count - position;
+    if (m_countdown < run) {
+        run = m_countdown;
+    }
+    const int32_t room = kFrameBytes - m_write_index;
+    if (room < run) {
+        run = room;
+    }
+    const float* x = input + position;
+    uint8_t* out = m_frame + m_write_index;
+    EncodeRun(x, run, out);
+    m_write_index += run;
+    m_countdown -= run;
+    if (m_countdown == 0 || m_write_index == kFrameBytes) {
+        m_countdown = m_frame_length;
+        m_write_index = 0;
+        m_capture_state = CAPTURE_IDLE;
+        CallHost(AUDIO_RQ_SEND_TO_GUI, kFrameBytes, 0, m_frame, 0.0f);
+        if (m_active == ACTIVE_HOLD) {
+            m_active = ACTIVE_OFF;
+        }
+    }
+}
+
+// ---- The plug table ----------------------------------------------------------------
+
+bool Module::GetPinProperties(int32_t index, SEPinProperties* properties) {
+    SEPinProperties& p = *properties;
+    switch (static_cast<uint32_t>(index)) {
+    case PLUG_AUDIO_IN:
+        p.name = "Audio_In";
+        p.datatype = PIN_TYPE_AUDIO;
+        p.variable = &m_input;
+        break;
+    case PLUG_DISPLAY_TYPE:
+        p.name = "Display Type";
+        p.datatype = PIN_TYPE_ENUM;
+        p.variable = &m_display_type;
+        p.default_text = "0";
+        p.type_text = "Sample Sync=-1,Sample,1ms,2ms,5ms,10ms,20ms,40ms,60ms,80ms,100ms,200ms";
+        break;
+    case PLUG_ACTIVE:
+        p.name = "Active";
+        p.datatype = PIN_TYPE_ENUM;
+        p.variable = &m_active;
+        p.type_text = "OFF,ON,HOLD";
+        p.flags = IO_UI_COMMUNICATION + IO_UI_SHARED;
+        break;
+    case PLUG_MAGNIFY:
+        p.name = "Display Y Magnify";
+        p.datatype = PIN_TYPE_FLOAT;
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_BACKGROUND_RED:
+        p.name = "Background Red";
+        p.datatype = PIN_TYPE_INT;
+        p.type_text = "0";
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_BACKGROUND_GREEN:
+        p.name = "Background Green";
+        p.datatype = PIN_TYPE_INT;
+        p.type_text = "0";
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_BACKGROUND_BLUE:
+        p.name = "Background Blue";
+        p.datatype = PIN_TYPE_INT;
+        p.type_text = "0";
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_BACKGROUND_ALPHA:
+        p.name = "Background Alpha (blend)";
+        p.datatype = PIN_TYPE_INT;
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_WAVEFORM_RED:
+        p.name = "Waveform Red";
+        p.datatype = PIN_TYPE_INT;
+        p.type_text = "255";
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_WAVEFORM_GREEN:
+        p.name = "Waveform Green";
+        p.datatype = PIN_TYPE_INT;
+        p.type_text = "255";
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_WAVEFORM_BLUE:
+        p.name = "Waveform Blue";
+        p.datatype = PIN_TYPE_INT;
+        p.type_text = "255";
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_WAVEFORM_ALPHA:
+        p.name = "Waveform Alpha (blend)";
+        p.datatype = PIN_TYPE_INT;
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_SHADING_RED:
+        p.name = "Shading Red";
+        p.datatype = PIN_TYPE_INT;
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_SHADING_GREEN:
+        p.name = "Shading Green";
+        p.datatype = PIN_TYPE_INT;
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_SHADING_BLUE:
+        p.name = "Shading Blue";
+        p.datatype = PIN_TYPE_INT;
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_SHADING_ALPHA:
+        p.name = "Shading Alpha (blend)";
+        p.datatype = PIN_TYPE_INT;
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_SHADING_X_PERCENT:
+        p.name = "Shading X%";
+        p.datatype = PIN_TYPE_INT;
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_SHADING_Y_PERCENT:
+        p.name = "Shading Y%";
+        p.datatype = PIN_TYPE_INT;
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    case PLUG_FX_MODE:
+        p.name = "GUI_FX_Mode";
+        p.datatype = PIN_TYPE_ENUM;
+        p.type_text = "Line,Solid,Line+Smooth,Solid+Smooth";
+        p.flags = IO_UI_COMMUNICATION;
+        break;
+    default:
+        return false;
+    }
+    p.direction = DR_IN;
+    return true;
+}
