@@ -1,0 +1,271 @@
+#include "geometry.h"
+
+#include <algorithm>
+
+namespace gdiplus_cairo {
+
+Box SafeBox(Box box, double margin) {
+    return Box{
+        std::max(box.x1 - margin, -kCoordinateLimit), std::max(box.y1 - margin, -kCoordinateLimit),
+        std::min(box.x2 + margin, kCoordinateLimit), std::min(box.y2 + margin, kCoordinateLimit)};
+}
+
+bool ClipSegment(const Box& box, double& x1, double& y1, double& x2, double& y2, bool& start_moved,
+                 bool& end_moved) {
+    const double dx = x2 - x1;
+    const double dy = y2 - y1;
+    double t0 = 0.0;
+    double t1 = 1.0;
+    // Each boundary as p * t <= q.
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {x1 - box.x1, box.x2 - x1, y1 - box.y1, box.y2 - y1};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0.0) {
+            if (q[i] < 0.0) {
+                return false;
+            }
+            continue;
+        }
+        const double t = q[i] / p[i];
+        if (p[i] < 0.0) {
+            t0 = std::max(t0, t);
+        } else {
+            t1 = std::min(t1, t);
+        }
+        if (t0 > t1) {
+            return false;
+        }
+    }
+    start_moved = t0 > 0.0;
+    end_moved = t1 < 1.0;
+    const double start_x = x1 + t0 * dx;
+    const double start_y = y1 + t0 * dy;
+    if (end_moved) {
+        x2 = std::clamp(x1 + t1 * dx, box.x1, box.x2);
+        y2 = std::clamp(y1 + t1 * dy, box.y1, box.y2);
+    }
+    if (start_moved) {
+        x1 = std::clamp(start_x, box.x1, box.x2);
+        y1 = std::clamp(start_y, box.y1, box.y2);
+    }
+    return true;
+}
+
+PolygonClipper::PolygonClipper(const Box& box, PathSink& sink)
+    : m_box(box), m_sink(sink), m_stages{}, m_started(false) {
+    for (int i = 0; i < 4; ++i) {
+        m_stages[i].edge = i;
+    }
+}
+
+void PolygonClipper::Add(double x, double y) {
+    Feed(0, x, y);
+}
+
+void PolygonClipper::Finish() {
+    Close(0);
+    if (m_started) {
+        m_sink.ClosePath();
+    }
+    m_started = false;
+}
+
+bool PolygonClipper::Inside(int edge, double x, double y) const {
+    switch (edge) {
+    case 0:
+        return x >= m_box.x1;
+    case 1:
+        return x <= m_box.x2;
+    case 2:
+        return y >= m_box.y1;
+    default:
+        return y <= m_box.y2;
+    }
+}
+
+void PolygonClipper::Intersect(int edge, double ax, double ay, double bx, double by, double& x,
+                               double& y) const {
+    if (edge < 2) {
+        const double bound = edge == 0 ? m_box.x1 : m_box.x2;
+        const double t = (bound - ax) / (bx - ax);
+        x = bound;
+        y = std::clamp(ay + t * (by - ay), std::min(ay, by), std::max(ay, by));
+    } else {
+        const double bound = edge == 2 ? m_box.y1 : m_box.y2;
+        const double t = (bound - ay) / (by - ay);
+        y = bound;
+        x = std::clamp(ax + t * (bx - ax), std::min(ax, bx), std::max(ax, bx));
+    }
+}
+
+void PolygonClipper::Emit(int stage, double x, double y) {
+    if (stage < 3) {
+        Feed(stage + 1, x, y);
+        return;
+    }
+    if (m_started) {
+        m_sink.LineTo(x, y);
+    } else {
+        m_sink.MoveTo(x, y);
+        m_started = true;
+    }
+}
+
+// One edge of the polygon, previous -> (x, y), against one side of the box. The first vertex is
+// passed on at once and the closing edge, last -> first, handled by Close: the same outline as the
+// textbook order, started one vertex earlier.
+void PolygonClipper::Feed(int stage, double x, double y) {
+    Stage& s = m_stages[stage];
+    const bool inside = Inside(s.edge, x, y);
+    if (!s.has_first) {
+        s.has_first = true;
+        s.first_x = x;
+        s.first_y = y;
+    } else {
+        const bool previous_inside = Inside(s.edge, s.previous_x, s.previous_y);
+        if (inside != previous_inside) {
+            double ix = 0.0;
+            double iy = 0.0;
+            Intersect(s.edge, s.previous_x, s.previous_y, x, y, ix, iy);
+            Emit(stage, ix, iy);
+        }
+    }
+    if (inside) {
+        Emit(stage, x, y);
+    }
+    s.previous_x = x;
+    s.previous_y = y;
+}
+
+void PolygonClipper::Close(int stage) {
+    Stage& s = m_stages[stage];
+    if (s.has_first) {
+        const bool inside = Inside(s.edge, s.first_x, s.first_y);
+        const bool previous_inside = Inside(s.edge, s.previous_x, s.previous_y);
+        if (inside != previous_inside) {
+            double ix = 0.0;
+            double iy = 0.0;
+            Intersect(s.edge, s.previous_x, s.previous_y, s.first_x, s.first_y, ix, iy);
+            Emit(stage, ix, iy);
+        }
+    }
+    s.has_first = false;
+    if (stage < 3) {
+        Close(stage + 1);
+    }
+}
+
+namespace {
+
+// floor(numerator / denominator) for a positive denominator.
+int64_t FloorDivide(__int128 numerator, __int128 denominator) {
+    __int128 quotient = numerator / denominator;
+    if (numerator % denominator != 0 && numerator < 0) {
+        --quotient;
+    }
+    return static_cast<int64_t>(quotient);
+}
+
+// The minor coordinate at major step k of a line that advances major_span steps while the minor
+// coordinate changes by minor_span: start + round(k * minor_span / major_span), halves up. Walked
+// one step at a time: the quotient of (2 k minor_span + major_span) / (2 major_span) is kept with
+// its remainder, and since |minor_span| <= major_span each step moves it by at most one.
+class MinorWalk {
+public:
+    MinorWalk(int64_t start, int64_t k, int64_t minor_span, int64_t major_span)
+        : m_step(2 * minor_span), m_divisor(2 * major_span) {
+        const __int128 numerator = __int128(2) * k * minor_span + major_span;
+        const int64_t quotient = FloorDivide(numerator, m_divisor);
+        m_remainder = static_cast<int64_t>(numerator - __int128(quotient) * m_divisor);
+        m_value = start + quotient;
+    }
+    int64_t Value() const { return m_value; }
+    void Next() {
+        m_remainder += m_step;
+        if (m_remainder >= m_divisor) {
+            m_remainder -= m_divisor;
+            ++m_value;
+        } else if (m_remainder < 0) {
+            m_remainder += m_divisor;
+            --m_value;
+        }
+    }
+
+private:
+    int64_t m_step;
+    int64_t m_divisor;
+    int64_t m_remainder;
+    int64_t m_value;
+};
+
+} // namespace
+
+void ThinLineRuns(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t px1, int64_t py1,
+                  int64_t px2, int64_t py2, RunSink& sink) {
+    if (px1 > px2 || py1 > py2) {
+        return;
+    }
+    const int64_t adx = x2 > x1 ? x2 - x1 : x1 - x2;
+    const int64_t ady = y2 > y1 ? y2 - y1 : y1 - y2;
+    if (adx >= ady) {
+        if (x1 > x2) {
+            std::swap(x1, x2);
+            std::swap(y1, y2);
+        }
+        if (adx == 0) {
+            if (x1 >= px1 && x1 <= px2 && y1 >= py1 && y1 <= py2) {
+                sink.Run(x1, y1, 1, 1);
+            }
+            return;
+        }
+        const int64_t first = std::max(x1, px1);
+        const int64_t last = std::min(x2, px2);
+        if (first > last) {
+            return;
+        }
+        MinorWalk row(y1, first - x1, y2 - y1, adx);
+        int64_t run_start = first;
+        int64_t run_row = row.Value();
+        for (int64_t x = first + 1; x <= last; ++x) {
+            row.Next();
+            if (row.Value() != run_row) {
+                if (run_row >= py1 && run_row <= py2) {
+                    sink.Run(run_start, run_row, x - run_start, 1);
+                }
+                run_start = x;
+                run_row = row.Value();
+            }
+        }
+        if (run_row >= py1 && run_row <= py2) {
+            sink.Run(run_start, run_row, last + 1 - run_start, 1);
+        }
+    } else {
+        if (y1 > y2) {
+            std::swap(x1, x2);
+            std::swap(y1, y2);
+        }
+        const int64_t first = std::max(y1, py1);
+        const int64_t last = std::min(y2, py2);
+        if (first > last) {
+            return;
+        }
+        MinorWalk column(x1, first - y1, x2 - x1, ady);
+        int64_t run_start = first;
+        int64_t run_column = column.Value();
+        for (int64_t y = first + 1; y <= last; ++y) {
+            column.Next();
+            if (column.Value() != run_column) {
+                if (run_column >= px1 && run_column <= px2) {
+                    sink.Run(run_column, run_start, 1, y - run_start);
+                }
+                run_start = y;
+                run_column = column.Value();
+            }
+        }
+        if (run_column >= px1 && run_column <= px2) {
+            sink.Run(run_column, run_start, 1, last + 1 - run_start);
+        }
+    }
+}
+
+} // namespace gdiplus_cairo

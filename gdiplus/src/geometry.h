@@ -1,0 +1,82 @@
+// Geometry that keeps Cairo within its fixed-point range and draws GDI+'s aliased thin lines.
+// Pure functions over doubles and 64-bit integers; the results go to a sink.
+#pragma once
+
+#include <cstdint>
+
+namespace gdiplus_cairo {
+
+// Cairo keeps coordinates in 24.8 fixed point (about +-8.4 million); everything handed to it stays
+// within +-2^22, far outside any real surface and well inside that range.
+constexpr double kCoordinateLimit = 4194304.0;
+
+struct Box {
+    double x1, y1, x2, y2;
+};
+
+// Intersects the box with +-kCoordinateLimit after widening it by margin on each side.
+Box SafeBox(Box box, double margin);
+
+// Clips the segment (x1, y1)-(x2, y2) to the box in place (Liang-Barsky). Returns false if nothing
+// of it lies in the box; start_moved/end_moved tell which end the clip replaced.
+bool ClipSegment(const Box& box, double& x1, double& y1, double& x2, double& y2, bool& start_moved,
+                 bool& end_moved);
+
+class PathSink {
+public:
+    virtual void MoveTo(double x, double y) = 0;
+    virtual void LineTo(double x, double y) = 0;
+    virtual void ClosePath() = 0;
+
+protected:
+    ~PathSink() = default;
+};
+
+// Streams a closed polygon through Sutherland-Hodgman clipping against an axis-aligned box and
+// hands the clipped outline to a sink, with no storage of its own beyond a few points. Inside the
+// box the clipped polygon has the same winding number everywhere as the original, so both fill
+// rules paint the same pixels there.
+class PolygonClipper {
+public:
+    PolygonClipper(const Box& box, PathSink& sink);
+    void Add(double x, double y);
+    // Closes the polygon; the clipper can then take another.
+    void Finish();
+
+private:
+    struct Stage {
+        int edge; // 0 left, 1 right, 2 top, 3 bottom
+        bool has_first;
+        double first_x, first_y, previous_x, previous_y;
+    };
+    void Feed(int stage, double x, double y);
+    void Close(int stage);
+    void Emit(int stage, double x, double y);
+    bool Inside(int edge, double x, double y) const;
+    void Intersect(int edge, double ax, double ay, double bx, double by, double& x,
+                   double& y) const;
+
+    Box m_box;
+    PathSink& m_sink;
+    Stage m_stages[4];
+    bool m_started;
+};
+
+class RunSink {
+public:
+    // A run of pixels: columns x to x + width - 1, rows y to y + height - 1.
+    virtual void Run(int64_t x, int64_t y, int64_t width, int64_t height) = 0;
+
+protected:
+    ~RunSink() = default;
+};
+
+// The pixels of an aliased one-pixel line from pixel (x1, y1) to pixel (x2, y2), both end pixels
+// included: one pixel per step along the longer axis, the other coordinate rounded to the nearest
+// pixel (halves towards larger values, measured from the end with the smaller major coordinate, so
+// a line drawn backwards covers the same pixels). Only pixels with columns px1..px2 and rows
+// py1..py2 are produced, so the work is bounded by that box, whatever the coordinates.
+void ThinLineRuns(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t px1, int64_t py1,
+                  int64_t px2, int64_t py2, RunSink& sink);
+
+} // namespace gdiplus_cairo

@@ -1,0 +1,146 @@
+// Drawing straight into the pixels of a plain 32-bit premultiplied ARGB image, for the shapes
+// whose pixels the layer decides itself: aliased thin lines and the colours of a line gradient.
+#pragma once
+
+#include "geometry.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace gdiplus_cairo {
+
+struct PixelImage {
+    uint32_t* data;
+    int64_t stride; // in pixels
+    int64_t width;
+    int64_t height;
+};
+
+// A colour as Cairo hands it to pixman for an ARGB32 target: each component times alpha, taken to
+// 16 bits with rounding and then cut to its top 8 bits.
+uint32_t PremultipliedPixel(uint32_t argb);
+
+// Each channel of a premultiplied pixel times factor / 255, rounded as pixman rounds it, two
+// channels at a time.
+inline uint32_t ScaleChannels(uint32_t pixel, uint32_t factor) {
+    constexpr uint32_t kMask = 0x00FF00FF;
+    constexpr uint32_t kHalf = 0x00800080;
+    uint32_t rb = (pixel & kMask) * factor + kHalf;
+    rb = ((rb + ((rb >> 8) & kMask)) >> 8) & kMask;
+    uint32_t ag = ((pixel >> 8) & kMask) * factor + kHalf;
+    ag = (ag + ((ag >> 8) & kMask)) & ~kMask;
+    return rb | ag;
+}
+// Source-over of a premultiplied colour on one pixel. No channel of a premultiplied colour
+// exceeds its alpha, so no sum exceeds 255 and pixman's saturating add is a plain one here.
+inline uint32_t BlendOver(uint32_t source, uint32_t destination) {
+    return source + ScaleChannels(destination, 255 - (source >> 24));
+}
+
+// Writes runs of one colour over an image. Runs must lie within the image. An opaque colour is
+// stored; a translucent one is blended, and with marks a pixel that several runs share is blended
+// only once, as when the runs are filled as one shape.
+class PixelRuns final : public RunSink {
+public:
+    PixelRuns(const PixelImage& image, uint32_t premultiplied, uint8_t* marks);
+    void Run(int64_t x, int64_t y, int64_t width, int64_t height) override;
+
+private:
+    PixelImage m_image;
+    uint32_t m_colour;
+    uint8_t* m_marks;
+};
+
+// Clears the marks that PixelRuns set for the same runs.
+class ClearMarks final : public RunSink {
+public:
+    ClearMarks(const PixelImage& image, uint8_t* marks) : m_image(image), m_marks(marks) {}
+    void Run(int64_t x, int64_t y, int64_t width, int64_t height) override;
+
+private:
+    PixelImage m_image;
+    uint8_t* m_marks;
+};
+
+// Scratch storage kept per thread and reused, allocated outside any drawing object. Marks come
+// zeroed and must be returned zeroed; coverage bytes come with undefined contents. Null when the
+// memory cannot be had.
+uint8_t* ScratchMarks(std::size_t size);
+uint8_t* ScratchCoverage(std::size_t size);
+
+// The colours of a two-colour linear ramp that repeats mirrored, sampled at kSteps points per ramp
+// length over one period (the ramp and its mirror image). Being continuous, it loses nothing but
+// rounding to the sampling. Colours interpolate alpha and the unpremultiplied components
+// separately and are stored premultiplied, as pixman's gradients do. Positions are ramp lengths in
+// 32.32 fixed point, taken modulo the period; unsigned wrap-around keeps sums of them exact however
+// far they run.
+class GradientRamp {
+public:
+    static constexpr int kStepBits = 10;
+    static constexpr int kSteps = 1 << kStepBits;
+
+    void Build(uint32_t argb1, uint32_t argb2);
+    uint64_t Position(double t) const;
+    uint32_t At(uint64_t position) const {
+        // Half a step more rounds to the nearest sample.
+        constexpr uint64_t kHalfStep = uint64_t(1) << (31 - kStepBits);
+        return m_colours[((position + kHalfStep) & kPeriodMask) >> (32 - kStepBits)];
+    }
+
+private:
+    static constexpr uint64_t kPeriodMask = (uint64_t(2) << 32) - 1;
+    uint32_t m_colours[2 * kSteps];
+};
+
+// The ramp between two colours. The last one asked for is kept per thread: a paint makes the same
+// gradient brush each time.
+const GradientRamp& RampOf(uint32_t argb1, uint32_t argb2);
+
+// Blends a ramp over the image through coverage bytes: pixel (x0 + i, y0 + j) takes the ramp's
+// colour at row_positions(j) + i * step, scaled by coverage[j * coverage_stride + i], source-over,
+// rounded as pixman rounds it. Pixels without coverage are not touched.
+struct CoverageBox {
+    const uint8_t* coverage;
+    int64_t stride;
+    int64_t x0, y0, width, height;
+};
+template <class RowPosition>
+void CompositeRamp(const PixelImage& image, const CoverageBox& box, const GradientRamp& ramp,
+                   const RowPosition& row_position, uint64_t step);
+
+} // namespace gdiplus_cairo
+
+template <class RowPosition>
+void gdiplus_cairo::CompositeRamp(const PixelImage& image, const CoverageBox& box,
+                                  const GradientRamp& ramp, const RowPosition& row_position,
+                                  uint64_t step) {
+    for (int64_t j = 0; j < box.height; ++j) {
+        const uint8_t* coverage = box.coverage + j * box.stride;
+        uint32_t* pixels = image.data + (box.y0 + j) * image.stride + box.x0;
+        const uint64_t start = row_position(j);
+        for (int64_t i = 0; i < box.width;) {
+            // Most of a row is usually empty: skip it eight bytes at a time.
+            uint64_t eight = 1;
+            if (i + 8 <= box.width) {
+                std::memcpy(&eight, coverage + i, sizeof eight);
+            }
+            if (eight == 0) {
+                i += 8;
+                continue;
+            }
+            const int64_t end = i + 8 < box.width ? i + 8 : box.width;
+            for (; i < end; ++i) {
+                const uint32_t cover = coverage[i];
+                if (cover == 0) {
+                    continue;
+                }
+                uint32_t colour = ramp.At(start + static_cast<uint64_t>(i) * step);
+                if (cover != 0xFF) {
+                    colour = ScaleChannels(colour, cover);
+                }
+                pixels[i] = (colour >> 24) == 0xFF ? colour : BlendOver(colour, pixels[i]);
+            }
+        }
+    }
+}
