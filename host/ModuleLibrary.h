@@ -1,0 +1,42 @@
+// A module file loaded through its two exports, getModuleProperties and makeModule.
+#pragma once
+
+#include "se_types.h"
+
+#include <memory>
+#include <string>
+
+namespace sehost {
+
+class ModuleLibrary {
+public:
+    // Loads the file at path; throws HostError when it is missing, is not a loadable library
+    // or lacks either export.
+    static std::unique_ptr<ModuleLibrary> Load(const std::string& path);
+    ~ModuleLibrary();
+    ModuleLibrary(const ModuleLibrary&) = delete;
+    ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+
+    const std::string& Path() const { return m_path; }
+    GetModulePropertiesFn GetProperties() const { return m_get_properties; }
+    MakeModuleFn MakeModule() const { return m_make_module; }
+
+private:
+    ModuleLibrary(std::string path, void* handle, GetModulePropertiesFn get_properties,
+                  MakeModuleFn make_module);
+
+    std::string m_path;
+    void* m_handle;
+    GetModulePropertiesFn m_get_properties;
+    MakeModuleFn m_make_module;
+};
+
+// The platform's loader, kept apart so that another platform only replaces these three.
+namespace platform {
+// Returns null and fills error when the library cannot be loaded.
+void* OpenLibrary(const std::string& path, std::string& error);
+void* FindSymbol(void* library, const char* name);
+void CloseLibrary(void* library);
+} // namespace platform
+
+} // namespace sehost

@@ -1,0 +1,286 @@
+// wavepreview: plays a signal through one module instance and writes the view as PNG.
+#include "HostError.h"
+#include "Instance.h"
+#include "ModuleLibrary.h"
+#include "Options.h"
+#include "Signal.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using sehost::HostError;
+
+std::string ProgramDirectory(const char* argv0) {
+#ifdef _WIN32
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string self = n > 0 && n < sizeof path ? std::string(path, n) : std::string(argv0);
+    const size_t slash = self.find_last_of("/\\");
+#else
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    std::string self = n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string(argv0);
+    const size_t slash = self.rfind('/');
+#endif
+    return slash == std::string::npos ? "." : self.substr(0, slash);
+}
+
+bool ErrorsGoToATerminal() {
+#ifdef _WIN32
+    return _isatty(2) != 0;
+#else
+    return isatty(2) != 0;
+#endif
+}
+
+// One line per relay: the sample clock, what it was, and its numbers.
+class RelayLog {
+public:
+    explicit RelayLog(const std::string& path) : m_file(std::fopen(path.c_str(), "wb")) {
+        if (m_file == nullptr) {
+            throw HostError("cannot write " + path);
+        }
+    }
+    ~RelayLog() { std::fclose(m_file); }
+    RelayLog(const RelayLog&) = delete;
+    RelayLog& operator=(const RelayLog&) = delete;
+
+    void Write(const sehost::Relay& r) {
+        static const char* const kNames[] = {"receive",    "notify",     "view-plug",
+                                             "audio-plug", "invalidate", "paint"};
+        std::fprintf(m_file, "%lld %s %d %d %08x\n", static_cast<long long>(r.clock),
+                     kNames[r.kind], r.index, r.value, r.digest);
+    }
+    void Summary(const sehost::Instance& instance) {
+        std::fprintf(m_file, "paints %lld messages %lld notifications %lld dropped %lld\n",
+                     static_cast<long long>(instance.PaintCount()),
+                     static_cast<long long>(instance.MessagesToView()),
+                     static_cast<long long>(instance.NotificationsToAudio()),
+                     static_cast<long long>(instance.DroppedDeliveries()));
+    }
+
+private:
+    FILE* m_file;
+};
+
+void ListPlugs(const sehost::Instance& instance) {
+    for (const sehost::PlugInfo& plug : instance.Plugs()) {
+        std::printf("%-28s %-12s %-9s", ("\"" + plug.name + "\"").c_str(),
+                    sehost::DatatypeName(plug.datatype),
+                    plug.audio_side ? (plug.gui_side ? "both" : "audio") : "view");
+        if (plug.datatype != PIN_TYPE_AUDIO) {
+            std::printf(" now %s",
+                        sehost::FormatPlugValue(plug, instance.PlugValue(plug.index)).c_str());
+        }
+        if (!plug.choices.empty()) {
+            std::printf("  choices: %s", sehost::ChoiceNames(plug).c_str());
+        }
+        std::printf("\n");
+    }
+}
+
+// Stacks the view at evenly spread moments, with a thin grey rule between them.
+class ContactSheet {
+public:
+    ContactSheet(int width, int height, int moments)
+        : m_height(height), m_moments(moments),
+          m_canvas(width, moments * height + (moments - 1) * kGap) {
+        m_canvas.Clear(0xFF404040);
+    }
+
+    void Place(int moment, const sehost::ViewCanvas& view) {
+        m_canvas.Place(view, moment * (m_height + kGap));
+    }
+    int Moments() const { return m_moments; }
+    const sehost::ViewCanvas& Canvas() const { return m_canvas; }
+
+private:
+    static constexpr int kGap = 2;
+    int m_height;
+    int m_moments;
+    sehost::ViewCanvas m_canvas;
+};
+
+int Run(int argc, char** argv) {
+    preview::Options options;
+    try {
+        options = preview::ParseOptions(argc, argv);
+    } catch (const HostError& e) {
+        std::fprintf(stderr, "wavepreview: %s\n", e.what());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(preview::Usage("wavepreview").c_str(), stdout);
+        return 0;
+    }
+    const std::string module_path = options.module_path.empty()
+                                        ? ProgramDirectory(argv[0]) + "/" MODULE_FILE_NAME
+                                        : options.module_path;
+    auto library = sehost::ModuleLibrary::Load(module_path);
+
+    std::unique_ptr<preview::Signal> signal;
+    if (options.input.empty()) {
+        const float rate = options.sample_rate.value_or(48000.0f);
+        const double seconds = options.duration.value_or(6.0);
+        signal = preview::MakeDemoSignal(rate, std::llround(seconds * rate));
+    } else {
+        // The file's rate is known only once it is open; the duration is cut afterwards.
+        signal = preview::OpenSoundFile(options.input, options.channel, -1);
+        if (options.duration) {
+            signal = preview::OpenSoundFile(
+                options.input, options.channel,
+                std::llround(*options.duration * static_cast<double>(signal->SampleRate())));
+        }
+    }
+    const float rate = signal->SampleRate();
+    if (!(rate >= 1000.0f && rate <= 1000000.0f)) {
+        throw HostError("the input's sample rate (" + std::to_string(rate) + " Hz) is not usable");
+    }
+
+    sehost::InstanceSettings settings;
+    settings.sample_rate = rate;
+    settings.block_size = options.block_size;
+    settings.frames_per_second = options.frames_per_second;
+    settings.width = options.width;
+    settings.height = options.height;
+    sehost::Instance instance(*library, settings);
+
+    if (options.list_plugs) {
+        ListPlugs(instance);
+        return 0;
+    }
+
+    std::vector<std::pair<int32_t, uint32_t>> plug_settings;
+    try {
+        plug_settings = preview::ResolveSettings(options, instance.Plugs());
+    } catch (const HostError& e) {
+        std::fprintf(stderr, "wavepreview: %s\n", e.what());
+        return 2;
+    }
+    // A display switched off shows nothing, so the preview switches it on unless told.
+    const sehost::PlugInfo* active = instance.FindPlug("Active");
+    bool active_given = false;
+    for (const auto& setting : plug_settings) {
+        active_given = active_given || (active != nullptr && setting.first == active->index);
+    }
+    if (active != nullptr && !active_given) {
+        std::string ignored;
+        if (const auto on = sehost::ParsePlugValue(*active, "ON", ignored)) {
+            plug_settings.insert(plug_settings.begin(), {active->index, *on});
+        }
+    }
+    std::vector<preview::TimedChange> changes;
+    try {
+        changes = preview::ResolveChanges(options, instance.Plugs(), rate);
+    } catch (const HostError& e) {
+        std::fprintf(stderr, "wavepreview: %s\n", e.what());
+        return 2;
+    }
+    std::unique_ptr<RelayLog> log;
+    if (!options.log.empty()) {
+        log = std::make_unique<RelayLog>(options.log);
+        instance.OnRelay([&log](const sehost::Relay& r) { log->Write(r); });
+    }
+    for (const auto& setting : plug_settings) {
+        instance.SetPlug(setting.first, setting.second);
+    }
+
+    int64_t series_number = 0;
+    if (!options.series.empty()) {
+        instance.OnPaint([&](const sehost::ViewCanvas& canvas, int64_t) {
+            char number[32];
+            std::snprintf(number, sizeof number, "%05lld", static_cast<long long>(++series_number));
+            canvas.WritePng(options.series + number + ".png");
+        });
+    }
+    std::unique_ptr<ContactSheet> sheet;
+    if (!options.sheet.empty()) {
+        sheet = std::make_unique<ContactSheet>(options.width, options.height, options.moments);
+    }
+
+    const int64_t total = signal->Length();
+    // Long inputs report progress: every percent on a terminal, every tenth of the way in a log.
+    const bool progress = !options.quiet && total > static_cast<int64_t>(10.0 * rate);
+    const int step = ErrorsGoToATerminal() ? 1 : 10;
+    int last_percent = -1;
+    int next_moment = 0;
+    size_t next_change = 0;
+    const auto moment_at = [&](int k) { return total * (k + 1) / options.moments; };
+    std::vector<float> buffer(static_cast<size_t>(options.block_size));
+    for (;;) {
+        while (next_change < changes.size() && instance.Clock() >= changes[next_change].sample) {
+            instance.SetPlug(changes[next_change].plug, changes[next_change].bits);
+            ++next_change;
+        }
+        int64_t want = options.block_size;
+        if (next_change < changes.size()) {
+            want = std::min(want, changes[next_change].sample - instance.Clock());
+        }
+        if (sheet && next_moment < sheet->Moments()) {
+            want = std::min(want, std::max<int64_t>(moment_at(next_moment) - instance.Clock(), 1));
+        }
+        const int64_t got = signal->Read(buffer.data(), want);
+        if (got > 0) {
+            instance.Run(buffer.data(), got);
+        }
+        while (sheet && next_moment < sheet->Moments() &&
+               (instance.Clock() >= moment_at(next_moment) || got == 0)) {
+            sheet->Place(next_moment++, instance.Canvas());
+        }
+        if (progress) {
+            const int percent = static_cast<int>(100 * instance.Clock() / total) / step * step;
+            if (percent != last_percent) {
+                last_percent = percent;
+                std::fprintf(stderr, "%swavepreview: %3d%%  %.1f of %.1f s%s",
+                             step == 1 ? "\r" : "", percent,
+                             static_cast<double>(instance.Clock()) / rate,
+                             static_cast<double>(total) / rate, step == 1 ? "" : "\n");
+            }
+        }
+        if (got == 0) {
+            break;
+        }
+    }
+    if (progress && step == 1) {
+        std::fprintf(stderr, "\n");
+    }
+
+    if (sheet) {
+        sheet->Canvas().WritePng(options.sheet);
+    }
+    if (!options.out.empty() || (options.series.empty() && options.sheet.empty())) {
+        instance.Canvas().WritePng(options.out.empty() ? "preview.png" : options.out);
+    }
+    if (log) {
+        log->Summary(instance);
+    }
+    if (instance.DroppedDeliveries() > 0) {
+        std::fprintf(stderr, "wavepreview: warning: %lld messages between the halves dropped\n",
+                     static_cast<long long>(instance.DroppedDeliveries()));
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "wavepreview: %s\n", e.what());
+        return 1;
+    }
+}
