@@ -16,15 +16,21 @@ constexpr uint32_t kPeakTag = 0xFF000000u;
 // One sample as a frame byte. Samples beyond about +-1.06 wrap around, as the byte form has
 // always done; a value with no low bits (infinity) shows as full scale, and NaN as silence.
 inline uint8_t EncodeFrameSample(float x) {
+    // round(120 x + 128), rounding halves up, formed in double.
+    const double v = 120.0 * static_cast<double>(x) + 128.0 + 0.5;
+    if (v > -1.0e9 && v < 1.0e9) {           // the common case; false for NaN
+        int32_t t = static_cast<int32_t>(v); // toward zero, then down to the floor
+        t -= static_cast<double>(t) > v ? 1 : 0;
+        return static_cast<uint8_t>(static_cast<uint32_t>(t) & 0xFFu);
+    }
     if (std::isnan(x)) {
         return 128;
     }
     if (std::isinf(x)) {
         return x > 0 ? 248 : 8;
     }
-    // Round half up in double; fmod is exact, so the low 8 bits of huge values are right too.
-    const double rounded = std::floor(120.0 * static_cast<double>(x) + 128.0 + 0.5);
-    double low = std::fmod(rounded, 256.0);
+    // fmod is exact, so the low 8 bits of huge values are right too.
+    double low = std::fmod(std::floor(v), 256.0);
     if (low < 0) {
         low += 256.0;
     }

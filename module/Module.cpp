@@ -21,6 +21,41 @@ float g_samples_per_ms = 44.1f;
 // Period lengths of the peak display types 1 to 10, in milliseconds.
 const int32_t kPeriodMilliseconds[10] = {1, 2, 5, 10, 20, 40, 60, 80, 100, 200};
 
+// One row of the plug table, as the host reads it. A null text, or flags of kLeaveFlags, is a
+// field that the row leaves as the caller put it.
+struct PlugRow {
+    const char* name;
+    int32_t datatype;
+    const char* default_text;
+    const char* type_text;
+    int32_t flags;
+};
+constexpr int32_t kLeaveFlags = -1;
+constexpr int32_t kView = IO_UI_COMMUNICATION; // a plug of the view alone
+
+const PlugRow kPlugTable[PLUG_COUNT] = {
+    {"Audio_In", PIN_TYPE_AUDIO, nullptr, nullptr, kLeaveFlags},
+    {"Display Type", PIN_TYPE_ENUM, "0",
+     "Sample Sync=-1,Sample,1ms,2ms,5ms,10ms,20ms,40ms,60ms,80ms,100ms,200ms", kLeaveFlags},
+    {"Active", PIN_TYPE_ENUM, nullptr, "OFF,ON,HOLD", IO_UI_COMMUNICATION + IO_UI_SHARED},
+    {"Display Y Magnify", PIN_TYPE_FLOAT, nullptr, nullptr, kView},
+    {"Background Red", PIN_TYPE_INT, nullptr, "0", kView},
+    {"Background Green", PIN_TYPE_INT, nullptr, "0", kView},
+    {"Background Blue", PIN_TYPE_INT, nullptr, "0", kView},
+    {"Background Alpha (blend)", PIN_TYPE_INT, nullptr, nullptr, kView},
+    {"Waveform Red", PIN_TYPE_INT, nullptr, "255", kView},
+    {"Waveform Green", PIN_TYPE_INT, nullptr, "255", kView},
+    {"Waveform Blue", PIN_TYPE_INT, nullptr, "255", kView},
+    {"Waveform Alpha (blend)", PIN_TYPE_INT, nullptr, nullptr, kView},
+    {"Shading Red", PIN_TYPE_INT, nullptr, nullptr, kView},
+    {"Shading Green", PIN_TYPE_INT, nullptr, nullptr, kView},
+    {"Shading Blue", PIN_TYPE_INT, nullptr, nullptr, kView},
+    {"Shading Alpha (blend)", PIN_TYPE_INT, nullptr, nullptr, kView},
+    {"Shading X%", PIN_TYPE_INT, nullptr, nullptr, kView},
+    {"Shading Y%", PIN_TYPE_INT, nullptr, nullptr, kView},
+    {"GUI_FX_Mode", PIN_TYPE_ENUM, nullptr, "Line,Solid,Line+Smooth,Solid+Smooth", kView},
+};
+
 // The frame length of a period: samples per millisecond times the milliseconds (as a 32-bit
 // float), truncated toward zero. The product is formed in double, where it is exact, as the
 // extended precision of the original computation gives it. Rates that give no sample (zero,
@@ -35,22 +70,6 @@ int32_t PeriodLength(float samples_per_ms, int32_t milliseconds) {
         return INT32_MAX;
     }
     return static_cast<int32_t>(product);
-}
-
-// Frame bytes, bit for bit what display_message::EncodeFrameSample gives. Samples whose
-// 120 x + 128.5 lies within +-1e9 take a short path: there the sum is exact in double, so its
-// floor is the byte's integer whichever way it is formed; the others (huge, infinite, NaN) the
-// long one.
-constexpr double kShortPathLimit = 1.0e9;
-
-inline uint8_t FrameByte(float x) {
-    const double v = 120.0 * static_cast<double>(x) + 128.0 + 0.5;
-    if (v > -kShortPathLimit && v < kShortPathLimit) { // false for NaN
-        int32_t t = static_cast<int32_t>(v);           // toward zero
-        t -= (static_cast<double>(t) > v) ? 1 : 0;     // floor
-        return static_cast<uint8_t>(static_cast<uint32_t>(t) & 0xFFu);
-    }
-    return display_message::EncodeFrameSample(x);
 }
 
 #if defined(__SSE2__)
@@ -93,12 +112,12 @@ inline void EncodeRun(const float* x, int32_t n, uint8_t* out) {
     if (_mm_movemask_ps(in_range) != 0xF) {
         // A sample beyond the short range (or NaN): write that part again one by one.
         for (int32_t k = 0; k < i; ++k) {
-            out[k] = FrameByte(x[k]);
+            out[k] = display_message::EncodeFrameSample(x[k]);
         }
     }
 #endif
     for (; i < n; ++i) {
-        out[i] = FrameByte(x[i]);
+        out[i] = display_message::EncodeFrameSample(x[i]);
     }
 }
 
@@ -310,117 +329,36 @@ void Module::CaptureFrame(const float* input, int32_t count) {
 // ---- The plug table ----------------------------------------------------------------
 
 bool Module::GetPinProperties(int32_t index, SEPinProperties* properties) {
+    if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(PLUG_COUNT)) {
+        return false; // the end of the table; negative indices included
+    }
+    const PlugRow& row = kPlugTable[index];
     SEPinProperties& p = *properties;
-    switch (static_cast<uint32_t>(index)) {
+    p.name = row.name;
+    p.direction = DR_IN;
+    p.datatype = row.datatype;
+    // Fields a row leaves empty keep what the caller put there.
+    if (row.default_text != nullptr) {
+        p.default_text = row.default_text;
+    }
+    if (row.type_text != nullptr) {
+        p.type_text = row.type_text;
+    }
+    if (row.flags != kLeaveFlags) {
+        p.flags = row.flags;
+    }
+    switch (index) {
     case PLUG_AUDIO_IN:
-        p.name = "Audio_In";
-        p.datatype = PIN_TYPE_AUDIO;
         p.variable = &m_input;
         break;
     case PLUG_DISPLAY_TYPE:
-        p.name = "Display Type";
-        p.datatype = PIN_TYPE_ENUM;
         p.variable = &m_display_type;
-        p.default_text = "0";
-        p.type_text = "Sample Sync=-1,Sample,1ms,2ms,5ms,10ms,20ms,40ms,60ms,80ms,100ms,200ms";
         break;
     case PLUG_ACTIVE:
-        p.name = "Active";
-        p.datatype = PIN_TYPE_ENUM;
         p.variable = &m_active;
-        p.type_text = "OFF,ON,HOLD";
-        p.flags = IO_UI_COMMUNICATION + IO_UI_SHARED;
         break;
-    case PLUG_MAGNIFY:
-        p.name = "Display Y Magnify";
-        p.datatype = PIN_TYPE_FLOAT;
-        p.flags = IO_UI_COMMUNICATION;
+    default: // the view's plugs have no variable on this side
         break;
-    case PLUG_BACKGROUND_RED:
-        p.name = "Background Red";
-        p.datatype = PIN_TYPE_INT;
-        p.type_text = "0";
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_BACKGROUND_GREEN:
-        p.name = "Background Green";
-        p.datatype = PIN_TYPE_INT;
-        p.type_text = "0";
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_BACKGROUND_BLUE:
-        p.name = "Background Blue";
-        p.datatype = PIN_TYPE_INT;
-        p.type_text = "0";
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_BACKGROUND_ALPHA:
-        p.name = "Background Alpha (blend)";
-        p.datatype = PIN_TYPE_INT;
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_WAVEFORM_RED:
-        p.name = "Waveform Red";
-        p.datatype = PIN_TYPE_INT;
-        p.type_text = "255";
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_WAVEFORM_GREEN:
-        p.name = "Waveform Green";
-        p.datatype = PIN_TYPE_INT;
-        p.type_text = "255";
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_WAVEFORM_BLUE:
-        p.name = "Waveform Blue";
-        p.datatype = PIN_TYPE_INT;
-        p.type_text = "255";
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_WAVEFORM_ALPHA:
-        p.name = "Waveform Alpha (blend)";
-        p.datatype = PIN_TYPE_INT;
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_SHADING_RED:
-        p.name = "Shading Red";
-        p.datatype = PIN_TYPE_INT;
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_SHADING_GREEN:
-        p.name = "Shading Green";
-        p.datatype = PIN_TYPE_INT;
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_SHADING_BLUE:
-        p.name = "Shading Blue";
-        p.datatype = PIN_TYPE_INT;
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_SHADING_ALPHA:
-        p.name = "Shading Alpha (blend)";
-        p.datatype = PIN_TYPE_INT;
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_SHADING_X_PERCENT:
-        p.name = "Shading X%";
-        p.datatype = PIN_TYPE_INT;
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_SHADING_Y_PERCENT:
-        p.name = "Shading Y%";
-        p.datatype = PIN_TYPE_INT;
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    case PLUG_FX_MODE:
-        p.name = "GUI_FX_Mode";
-        p.datatype = PIN_TYPE_ENUM;
-        p.type_text = "Line,Solid,Line+Smooth,Solid+Smooth";
-        p.flags = IO_UI_COMMUNICATION;
-        break;
-    default:
-        return false;
     }
-    p.direction = DR_IN;
     return true;
 }
