@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstring>
 #include <sstream>
@@ -18,6 +21,23 @@
 #include <utility>
 #include <algorithm>
 #include <vector>
+
+// A page that faults on every read: an input buffer that must not be looked at.
+class ForbiddenPage {
+public:
+    ForbiddenPage() {
+        m_size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        m_page = mmap(nullptr, m_size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    }
+    ~ForbiddenPage() { munmap(m_page, m_size); }
+    ForbiddenPage(const ForbiddenPage&) = delete;
+    ForbiddenPage& operator=(const ForbiddenPage&) = delete;
+    float* Samples() const { return static_cast<float*>(m_page); }
+
+private:
+    void* m_page;
+    size_t m_size;
+};
 
 // The full line that a failed host-contract check of SEModule_base writes.
 inline std::string ContractLine(const std::string& expression, int line) {

@@ -4,9 +4,6 @@
 
 #include "DisplayMessage.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cfloat>
 #include <cmath>
 #include <cstring>
@@ -24,21 +21,6 @@ using display_message::EncodePeak;
 
 const float kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kInf = std::numeric_limits<float>::infinity();
-
-// A page that faults on every access.
-class ForbiddenPage {
-public:
-    ForbiddenPage() {
-        m_size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        m_page = mmap(nullptr, m_size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    }
-    ~ForbiddenPage() { munmap(m_page, m_size); }
-    float* Samples() const { return static_cast<float*>(m_page); }
-
-private:
-    void* m_page;
-    size_t m_size;
-};
 
 uint32_t SampleBitsOf(float x) {
     uint32_t bits;

@@ -3,9 +3,6 @@
 
 #include "DisplayMessage.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -14,21 +11,6 @@ namespace {
 
 using display_message::EncodeFrameSample;
 using display_message::EncodePeak;
-
-// A page that faults on every read: an input buffer that must not be looked at.
-class ForbiddenPage {
-public:
-    ForbiddenPage() {
-        m_size = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-        m_page = mmap(nullptr, m_size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    }
-    ~ForbiddenPage() { munmap(m_page, m_size); }
-    float* Samples() const { return static_cast<float*>(m_page); }
-
-private:
-    void* m_page;
-    size_t m_size;
-};
 
 std::vector<uint8_t> Encoded(const std::vector<float>& samples, size_t from, size_t count) {
     std::vector<uint8_t> bytes;
