@@ -1,5 +1,5 @@
 // Counts calls of the global operator new while a test watches, to show that a path allocates
-// nothing. Link AllocationCounter.cpp into a test program to replace the global operators.
+// nothing. Linking it into a program replaces the global operators.
 #pragma once
 
 #include <cstddef>
@@ -8,4 +8,7 @@ namespace allocation_counter {
 void Start();
 // The number of allocations since Start().
 std::size_t Stop();
+// Called on every allocation, from whichever thread makes it, until replaced; null for none.
+using Hook = void (*)();
+void SetHook(Hook hook);
 } // namespace allocation_counter

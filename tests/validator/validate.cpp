@@ -6,8 +6,10 @@
 //
 // The module defaults to Module.so beside this program. The exit status is 0 when every seed
 // passed, 1 when one failed and 2 when the arguments or the module file are unusable.
+#include "AllocationCounter.h"
 #include "HostError.h"
 #include "ModuleLibrary.h"
+#include "Probe.h"
 #include "Validator.h"
 
 #include <chrono>
@@ -50,6 +52,8 @@ void PrintTable(const char* title, const std::map<std::string, uint64_t>& table)
 } // namespace
 
 int main(int argc, char** argv) {
+    // Every allocation of the process is seen; the probe counts those that module code makes.
+    allocation_counter::SetHook(&probe::NoteAllocation);
     std::string module = BesideProgram(argv[0], "Module.so");
     uint64_t first = 1, last = 1, operations = 100000, instances = 6;
     bool quiet = false;
