@@ -21,6 +21,9 @@ namespace validator {
 
 namespace {
 
+using sehost::BitsFloat;
+using sehost::FloatBits;
+
 constexpr int32_t kMaxBlock = 8192;
 constexpr size_t kMaxQueuedPeaks = 1 << 14;
 constexpr size_t kMaxFailures = 12;
@@ -94,18 +97,6 @@ struct Slot {
     int32_t invalidates_since_paint = 0;
     int32_t routine_calls = 0;
 };
-
-float Bits(uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-uint32_t FloatBits(float f) {
-    uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
 
 Slot* g_routine_slot = nullptr;
 void* g_routine_object = nullptr;
@@ -490,7 +481,7 @@ void Validator::OpenAudio(Slot& s) {
 
 void Validator::InitialiseView(Slot& s, bool fresh) {
     s.view->dispatcher(s.view, GUI_OP_INITIALISE, fresh ? 0 : 1, 0, nullptr, 0.0f);
-    if (fresh && Bits(s.values[PLUG_MAGNIFY]) != 1.0f) {
+    if (fresh && BitsFloat(s.values[PLUG_MAGNIFY]) != 1.0f) {
         Fail("a fresh view did not write its first-use magnification");
     }
 }
@@ -1175,7 +1166,7 @@ Report Validator::Run() {
                                        100,       -1,        std::numeric_limits<int32_t>::max()};
             uint8_t scratch[64] = {};
             void* ptr = Chance(0.5) ? scratch : nullptr;
-            const float opt = Bits(Next());
+            const float opt = BitsFloat(Next());
             if (Chance(0.5)) {
                 const int32_t op = Pick(audio_ops);
                 Input("audio opcodes outside the table");
