@@ -63,7 +63,6 @@ void SEModule_base::ReleasePins() {
 
 void SEModule_base::OnPlugStateChange(SEPin*) {}
 void SEModule_base::Close() {}
-void SEModule_base::UnnamedOperation6() {}
 void SEModule_base::SetSampleRate(float rate) {
     m_sample_rate = rate;
 }
@@ -78,12 +77,6 @@ int32_t SEModule_base::BlockSize() {
 }
 bool SEModule_base::GetPinProperties(int32_t, SEPinProperties*) {
     return false;
-}
-int32_t SEModule_base::UnnamedOperation12() {
-    return 0;
-}
-int32_t SEModule_base::UnnamedOperation13() {
-    return 0;
 }
 void SEModule_base::OnOpcode8() {}
 void SEModule_base::OnOpcode8Index(int32_t) {}

@@ -37,14 +37,11 @@ public:
     virtual intptr_t Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt);
     virtual void Open();
     virtual void Close();
-    virtual void UnnamedOperation6(); // reached by nothing in this system
     virtual void SetSampleRate(float rate);
     virtual void SetBlockSize(int32_t size);
     virtual float SampleRate();
     virtual int32_t BlockSize();
     virtual bool GetPinProperties(int32_t index, SEPinProperties* properties);
-    virtual int32_t UnnamedOperation12(); // reached by nothing in this system
-    virtual int32_t UnnamedOperation13(); // reached by nothing in this system
     virtual void OnOpcode8();
     virtual void OnOpcode8Index(int32_t index);
     virtual void OnEventKind2(int32_t time_stamp, int32_t value, int16_t value2);
