@@ -200,71 +200,61 @@ private:
 
 } // namespace
 
+namespace {
+
+// Walks a line from (a1, b1) to (a2, b2) along its major axis a, one pixel per step, and hands
+// every run of pixels that share a minor coordinate b, within the clip, to emit(a, b, length).
+template <typename Emit>
+void WalkMajorAxis(int64_t a1, int64_t b1, int64_t a2, int64_t b2, int64_t a_low, int64_t a_high,
+                   int64_t b_low, int64_t b_high, Emit emit) {
+    if (a1 > a2) {
+        std::swap(a1, a2);
+        std::swap(b1, b2);
+    }
+    const int64_t first = std::max(a1, a_low);
+    const int64_t last = std::min(a2, a_high);
+    if (first > last) {
+        return;
+    }
+    MinorWalk minor(b1, first - a1, b2 - b1, a2 - a1);
+    int64_t run_start = first;
+    int64_t run_minor = minor.Value();
+    for (int64_t a = first + 1; a <= last; ++a) {
+        minor.Next();
+        if (minor.Value() != run_minor) {
+            if (run_minor >= b_low && run_minor <= b_high) {
+                emit(run_start, run_minor, a - run_start);
+            }
+            run_start = a;
+            run_minor = minor.Value();
+        }
+    }
+    if (run_minor >= b_low && run_minor <= b_high) {
+        emit(run_start, run_minor, last + 1 - run_start);
+    }
+}
+
+} // namespace
+
 void ThinLineRuns(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t px1, int64_t py1,
                   int64_t px2, int64_t py2, RunSink& sink) {
     if (px1 > px2 || py1 > py2) {
         return;
     }
+    if (x1 == x2 && y1 == y2) {
+        if (x1 >= px1 && x1 <= px2 && y1 >= py1 && y1 <= py2) {
+            sink.Run(x1, y1, 1, 1);
+        }
+        return;
+    }
     const int64_t adx = x2 > x1 ? x2 - x1 : x1 - x2;
     const int64_t ady = y2 > y1 ? y2 - y1 : y1 - y2;
-    if (adx >= ady) {
-        if (x1 > x2) {
-            std::swap(x1, x2);
-            std::swap(y1, y2);
-        }
-        if (adx == 0) {
-            if (x1 >= px1 && x1 <= px2 && y1 >= py1 && y1 <= py2) {
-                sink.Run(x1, y1, 1, 1);
-            }
-            return;
-        }
-        const int64_t first = std::max(x1, px1);
-        const int64_t last = std::min(x2, px2);
-        if (first > last) {
-            return;
-        }
-        MinorWalk row(y1, first - x1, y2 - y1, adx);
-        int64_t run_start = first;
-        int64_t run_row = row.Value();
-        for (int64_t x = first + 1; x <= last; ++x) {
-            row.Next();
-            if (row.Value() != run_row) {
-                if (run_row >= py1 && run_row <= py2) {
-                    sink.Run(run_start, run_row, x - run_start, 1);
-                }
-                run_start = x;
-                run_row = row.Value();
-            }
-        }
-        if (run_row >= py1 && run_row <= py2) {
-            sink.Run(run_start, run_row, last + 1 - run_start, 1);
-        }
-    } else {
-        if (y1 > y2) {
-            std::swap(x1, x2);
-            std::swap(y1, y2);
-        }
-        const int64_t first = std::max(y1, py1);
-        const int64_t last = std::min(y2, py2);
-        if (first > last) {
-            return;
-        }
-        MinorWalk column(x1, first - y1, x2 - x1, ady);
-        int64_t run_start = first;
-        int64_t run_column = column.Value();
-        for (int64_t y = first + 1; y <= last; ++y) {
-            column.Next();
-            if (column.Value() != run_column) {
-                if (run_column >= px1 && run_column <= px2) {
-                    sink.Run(run_column, run_start, 1, y - run_start);
-                }
-                run_start = y;
-                run_column = column.Value();
-            }
-        }
-        if (run_column >= px1 && run_column <= px2) {
-            sink.Run(run_column, run_start, 1, last + 1 - run_start);
-        }
+    if (adx >= ady) { // rows of horizontal runs
+        WalkMajorAxis(x1, y1, x2, y2, px1, px2, py1, py2,
+                      [&](int64_t x, int64_t y, int64_t length) { sink.Run(x, y, length, 1); });
+    } else { // columns of vertical runs
+        WalkMajorAxis(y1, x1, y2, x2, py1, py2, px1, px2,
+                      [&](int64_t y, int64_t x, int64_t length) { sink.Run(x, y, 1, length); });
     }
 }
 
