@@ -129,9 +129,9 @@ inline int32_t SampleBits(float x) {
 }
 
 // Largest and smallest of a run of samples, together with the running values. A sample takes
-// the maximum when it is >= it, else the minimum when it is <= it; NaN takes neither. Four
-// lanes keep the comparisons independent; a value reached in several lanes is the same number
-// (at most differing in the sign of a zero, which no peak message shows).
+// the maximum when it is >= it, else the minimum when it is <= it; NaN takes neither. The vector
+// lanes reach the same numbers (at most differing in the sign of a zero, which no peak message
+// shows).
 inline void RunMaxMin(const float* x, int32_t n, float& max, float& min) {
     int32_t i = 0;
 #if defined(__SSE2__)
@@ -157,30 +157,14 @@ inline void RunMaxMin(const float* x, int32_t n, float& max, float& min) {
         min = _mm_cvtss_f32(min_a);
     }
 #endif
-    float max0 = max, max1 = max, max2 = max, max3 = max;
-    float min0 = min, min1 = min, min2 = min, min3 = min;
-    for (; i + 4 <= n; i += 4) {
-        const float a = x[i], b = x[i + 1], c = x[i + 2], d = x[i + 3];
-        max0 = a > max0 ? a : max0;
-        max1 = b > max1 ? b : max1;
-        max2 = c > max2 ? c : max2;
-        max3 = d > max3 ? d : max3;
-        min0 = a < min0 ? a : min0;
-        min1 = b < min1 ? b : min1;
-        min2 = c < min2 ? c : min2;
-        min3 = d < min3 ? d : min3;
-    }
     for (; i < n; ++i) {
-        const float a = x[i];
-        max0 = a > max0 ? a : max0;
-        min0 = a < min0 ? a : min0;
+        const float sample = x[i];
+        if (sample >= max) {
+            max = sample;
+        } else if (sample <= min) {
+            min = sample;
+        }
     }
-    max0 = max1 > max0 ? max1 : max0;
-    max2 = max3 > max2 ? max3 : max2;
-    max = max2 > max0 ? max2 : max0;
-    min0 = min1 < min0 ? min1 : min0;
-    min2 = min3 < min2 ? min3 : min2;
-    min = min2 < min0 ? min2 : min0;
 }
 
 } // namespace
