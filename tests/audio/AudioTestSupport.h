@@ -39,6 +39,18 @@ private:
     size_t m_size;
 };
 
+// A request as a host must see it: the caller's own record, every argument, and an option of 0.0,
+// which the audio side always sends.
+inline void ExpectRequest(const HostRequest& request, const void* plug, int32_t opcode,
+                          int32_t index, int32_t value, const void* ptr) {
+    EXPECT_EQ(request.plug, plug);
+    EXPECT_EQ(request.opcode, opcode);
+    EXPECT_EQ(request.index, index);
+    EXPECT_EQ(request.value, value);
+    EXPECT_EQ(request.ptr, ptr);
+    EXPECT_EQ(request.opt, 0.0f);
+}
+
 // The full line that a failed host-contract check of SEModule_base writes.
 inline std::string ContractLine(const std::string& expression, int line) {
     return "Assertion failed: " + expression + ", file ..\\se_sdk2\\SEModule_base, line " +

@@ -27,20 +27,11 @@ protected:
         rig.SetActive(ACTIVE_ON);
     }
     void ExpectFrameMessage(const HostRequest& message) {
-        EXPECT_EQ(message.plug, rig.plug);
-        EXPECT_EQ(message.opcode, AUDIO_RQ_SEND_TO_GUI);
-        EXPECT_EQ(message.index, 800);
-        EXPECT_EQ(message.value, 0);
-        EXPECT_NE(message.ptr, nullptr);
-        EXPECT_EQ(message.opt, 0.0f);
+        ExpectRequest(message, rig.plug, AUDIO_RQ_SEND_TO_GUI, 800, 0, message.ptr);
+        EXPECT_NE(message.ptr, nullptr); // the frame's bytes
     }
     void ExpectPeakMessage(const HostRequest& message, int32_t value) {
-        EXPECT_EQ(message.plug, rig.plug);
-        EXPECT_EQ(message.opcode, AUDIO_RQ_SEND_TO_GUI);
-        EXPECT_EQ(message.index, 0);
-        EXPECT_EQ(static_cast<uint32_t>(message.value), static_cast<uint32_t>(value));
-        EXPECT_EQ(message.ptr, nullptr);
-        EXPECT_EQ(message.opt, 0.0f);
+        ExpectRequest(message, rig.plug, AUDIO_RQ_SEND_TO_GUI, 0, value, nullptr);
     }
     // Samples until the next peak message, feeding one sample per block.
     int32_t SamplesPerPeak(int32_t limit) {
@@ -100,12 +91,7 @@ TEST_F(CaptureTest, OffSendsOneIdlePerBlockAndReadsNothing) {
         const std::vector<HostRequest>& requests = rig.Requests();
         ASSERT_EQ(requests.size(), 3u) << type;
         for (const HostRequest& request : requests) {
-            EXPECT_EQ(request.plug, rig.plug);
-            EXPECT_EQ(request.opcode, AUDIO_RQ_IDLE);
-            EXPECT_EQ(request.index, 0);
-            EXPECT_EQ(request.value, 0);
-            EXPECT_EQ(request.ptr, nullptr);
-            EXPECT_EQ(request.opt, 0.0f);
+            ExpectRequest(request, rig.plug, AUDIO_RQ_IDLE, 0, 0, nullptr);
         }
     }
 }

@@ -230,13 +230,7 @@ TEST_F(ModuleBaseTest, SetProcessRoutineAnnouncesOnlyChanges) {
 
     probe->SetProcessRoutine(ProcessSelection{&SEModule_base_EmptyProcess, 5, 0});
     ASSERT_EQ(rig.Requests().size(), 1u);
-    const HostRequest& changed = rig.Requests()[0];
-    EXPECT_EQ(changed.plug, rig.plug);
-    EXPECT_EQ(changed.opcode, AUDIO_RQ_PROCESS_CHANGED);
-    EXPECT_EQ(changed.index, 0);
-    EXPECT_EQ(changed.value, 0);
-    EXPECT_EQ(changed.ptr, nullptr);
-    EXPECT_EQ(changed.opt, 0.0f);
+    ExpectRequest(rig.Requests()[0], rig.plug, AUDIO_RQ_PROCESS_CHANGED, 0, 0, nullptr);
     EXPECT_EQ(rig.plug->process, &SEModule_base_EmptyProcess);
     EXPECT_EQ(probe->Selection()->word1, 5);
 
@@ -272,13 +266,7 @@ TEST_F(ModuleBaseTest, EveryEventAsksForTheSampleClockOnce) {
         HostEvent event{500, kind, 1, 2, 0};
         FakeHost::SendEvent(rig.plug, event);
         ASSERT_EQ(rig.Requests().size(), 1u) << kind;
-        const HostRequest& request = rig.Requests()[0];
-        EXPECT_EQ(request.plug, rig.plug);
-        EXPECT_EQ(request.opcode, AUDIO_RQ_SAMPLE_CLOCK);
-        EXPECT_EQ(request.index, 0);
-        EXPECT_EQ(request.value, 0);
-        EXPECT_EQ(request.ptr, nullptr);
-        EXPECT_EQ(request.opt, 0.0f);
+        ExpectRequest(rig.Requests()[0], rig.plug, AUDIO_RQ_SAMPLE_CLOCK, 0, 0, nullptr);
     }
     EXPECT_TRUE(log.empty());
 }
@@ -379,16 +367,9 @@ TEST_F(ModuleBaseTest, RepeatLastBuildsAudioPinsWithInlineBuffers) {
     // Requests: the count, then one buffer request per repeated pin, in order.
     const std::vector<HostRequest>& requests = rig.Requests();
     ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].opcode, AUDIO_RQ_PIN_COUNT);
-    EXPECT_EQ(requests[0].index, 0);
-    EXPECT_EQ(requests[0].value, 0);
-    EXPECT_EQ(requests[0].ptr, nullptr);
+    ExpectRequest(requests[0], rig.plug, AUDIO_RQ_PIN_COUNT, 0, 0, nullptr);
     for (int32_t k = 1; k < 3; ++k) {
-        EXPECT_EQ(requests[k].opcode, AUDIO_RQ_PIN_BUFFER);
-        EXPECT_EQ(requests[k].index, k + 1);
-        EXPECT_EQ(requests[k].value, 0);
-        EXPECT_EQ(requests[k].ptr, nullptr);
-        EXPECT_EQ(requests[k].opt, 0.0f);
+        ExpectRequest(requests[k], rig.plug, AUDIO_RQ_PIN_BUFFER, k + 1, 0, nullptr);
     }
 }
 
