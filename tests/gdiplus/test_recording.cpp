@@ -1,5 +1,5 @@
 #include "AllocationCounter.h"
-#include "Surface.h"
+#include "LentSurface.h"
 #include "gdiplus.h"
 #include "gdiplus_recording.h"
 

@@ -1,4 +1,4 @@
-#include "Surface.h"
+#include "LentSurface.h"
 #include "gdiplus.h"
 
 #include <gtest/gtest.h>

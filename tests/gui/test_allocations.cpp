@@ -26,7 +26,7 @@ TEST_F(Allocations, PaintAllocatesItsDrawingObjectsOnlyAndSkipsPointsWhenNotMark
     host.ints[PLUG_SHADING_Y_PERCENT] = 100;
     GuiModule& view = Make();
     FrameOf(248);
-    Canvas canvas(800, 100, 0);
+    LentSurface canvas(800, 100, 0);
     for (int32_t mode = 0; mode < 4; ++mode) {
         SetPlug(PLUG_FX_MODE, mode);
         int32_t size[2] = {799, 100 + mode}; // a new size each time: a full rebuild

@@ -22,7 +22,7 @@ TEST_F(PaintCalls, EachStyleDrawsInOrderAndReleasesInReverse) {
     host.ints[PLUG_SHADING_X_PERCENT] = 50;
     host.ints[PLUG_SHADING_Y_PERCENT] = -25;
     Make();
-    Canvas canvas(200, 120, 0);
+    LentSurface canvas(200, 120, 0);
     for (int32_t mode = 0; mode < 4; ++mode) {
         SetPlug(PLUG_FX_MODE, mode);
         const std::vector<Call> calls = Paint(canvas, 101, 100);
@@ -90,7 +90,7 @@ TEST_F(PaintCalls, EachStyleDrawsInOrderAndReleasesInReverse) {
 TEST_F(PaintCalls, OffDrawsOnlyTheBackgroundAndNoBackgroundDrawsNothing) {
     host.ints[PLUG_ACTIVE] = ACTIVE_OFF;
     Make();
-    Canvas canvas(100, 100, 0);
+    LentSurface canvas(100, 100, 0);
     EXPECT_EQ(Names(Paint(canvas, 50, 40)),
               (Strings{"GdipCreateFromHDC", "GdipCreateSolidFill", "GdipFillRectangleI",
                        "GdipDeleteBrush", "GdipDeleteGraphics"}));
@@ -117,7 +117,7 @@ std::vector<int> Rows(const std::vector<Call>& calls, int which) {
 
 TEST_F(PaintCalls, PointsFollowTheTraceAndRebuildOnlyWhenMarked) {
     GuiModule& view = Make();
-    Canvas canvas(800, 101, 0);
+    LentSurface canvas(800, 101, 0);
     std::vector<uint8_t> bytes(800, 128);
     bytes[0] = 248;  // +1.0
     bytes[1] = 8;    // -1.0
@@ -161,7 +161,7 @@ TEST_F(PaintCalls, ScrollingPutsTheNewestPeakAtTheRightEdge) {
     for (uint32_t i = 0; i < 850; ++i) { // ring position ends at 50
         Peak(0xFF000000u | (i % 100) << 8 | (i % 100));
     }
-    Canvas canvas(120, 256, 0);
+    LentSurface canvas(120, 256, 0);
     const std::vector<Call> calls = Paint(canvas, 100, 256);
     ASSERT_EQ(Numbers(calls[calls.size() - 4]), (std::vector<double>{201, 0}));
     const Gdiplus::Point* points = Inspect::Points(view);
@@ -178,7 +178,7 @@ TEST_F(PaintCalls, ScrollingPutsTheNewestPeakAtTheRightEdge) {
 
 TEST_F(PaintCalls, BadSizesNeitherCrashNorDrawOutOfPlace) {
     GuiModule& view = Make();
-    Canvas canvas(64, 64, 0);
+    LentSurface canvas(64, 64, 0);
     Inspect::RequestCount(view) = 3;
     gdiplus_recording::Start();
     FakeHost::Dispatch(plug, GUI_OP_PAINT, canvas.Handle(), 0, nullptr);
@@ -222,7 +222,7 @@ TEST_F(PaintCalls, BadSizesNeitherCrashNorDrawOutOfPlace) {
 
 TEST_F(PaintCalls, ExtremeMagnificationsGiveDefinedRows) {
     GuiModule& view = Make();
-    Canvas canvas(32, 32, 0);
+    LentSurface canvas(32, 32, 0);
     std::vector<uint8_t> bytes(800, 128);
     bytes[0] = 255; // +127/120
     bytes[1] = 0;   // -128/120

@@ -36,7 +36,7 @@ protected:
 TEST_F(PaintPixels, FullScaleReachesTheEdgeRowsForEvenAndOddHeights) {
     Make();
     for (int32_t height : {100, 101}) {
-        Canvas canvas(1000, 110, kSentinel);
+        LentSurface canvas(1000, 110, kSentinel);
         Spikes();
         Paint(canvas, 1000, height);
         const int centre = height / 2;
@@ -61,14 +61,14 @@ TEST_F(PaintPixels, OffPaintsOnlyTheBackgroundOrNothing) {
     Spikes();
     SetPlug(PLUG_ACTIVE, ACTIVE_OFF);
     {
-        Canvas canvas(120, 110, kSentinel);
+        LentSurface canvas(120, 110, kSentinel);
         Paint(canvas, 100, 100);
         EXPECT_EQ(canvas.At(50, 50), kBackground);
         EXPECT_EQ(canvas.At(10, 0), kBackground);
         EXPECT_EQ(canvas.At(100, 50), kSentinel);
     }
     SetPlug(PLUG_BACKGROUND_RED, -1);
-    Canvas canvas(120, 110, kSentinel);
+    LentSurface canvas(120, 110, kSentinel);
     Paint(canvas, 100, 100);
     for (int y = 0; y < 110; y += 7) {
         for (int x = 0; x < 120; x += 3) {
@@ -93,7 +93,7 @@ TEST_F(PaintPixels, GradientRunsFromWaveformToShadingAndBackMirrored) {
     host.ints[PLUG_FX_MODE] = 3;
     Make();
     FrameOf(248); // the polygon covers rows 0 to 50
-    Canvas canvas(800, 100, kSentinel);
+    LentSurface canvas(800, 100, kSentinel);
     Paint(canvas, 800, 100);
     const int end = 799 * 50 / 100;
     const uint32_t start_pixel = canvas.At(1, 25);

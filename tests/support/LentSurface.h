@@ -28,6 +28,8 @@ public:
     LentSurface& operator=(const LentSurface&) = delete;
 
     HDC Dc() const { return m_dc; }
+    // The handle as it travels in GUI_OP_PAINT's 32-bit index argument.
+    int32_t Handle() const { return static_cast<int32_t>(reinterpret_cast<intptr_t>(m_dc)); }
     int Width() const { return m_width; }
     int Height() const { return m_height; }
 
