@@ -268,9 +268,7 @@ intptr_t ThreadedHost::ViewRequest(Instance& in, int32_t opcode, int32_t index, 
         return 1;
     case GUI_RQ_SET_PIN_VALUE:
         if (index >= 0 && index < PLUG_COUNT) {
-            in.values[index] = in.plugs[index].datatype == PIN_TYPE_FLOAT
-                                   ? sehost::FloatBits(opt)
-                                   : sehost::NormaliseInt(in.plugs[index].datatype, value);
+            in.values[index] = sehost::WrittenBits(in.plugs[index], value, opt);
         }
         return 1;
     case GUI_RQ_3:
