@@ -252,8 +252,7 @@ intptr_t Instance::ViewRequest(int32_t opcode, int32_t index, int32_t value, voi
         if (plug.datatype == PIN_TYPE_AUDIO) {
             return 0;
         }
-        const uint32_t bits =
-            plug.datatype == PIN_TYPE_FLOAT ? FloatBits(opt) : NormaliseInt(plug.datatype, value);
+        const uint32_t bits = WrittenBits(plug, value, opt);
         if (m_values[index] != bits) {
             m_values[index] = bits;
             // Reported after the view's call returns, never into the middle of it.

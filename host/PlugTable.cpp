@@ -172,6 +172,10 @@ float BitsFloat(uint32_t bits) {
     return value;
 }
 
+uint32_t WrittenBits(const PlugInfo& plug, int32_t value, float opt) {
+    return plug.datatype == PIN_TYPE_FLOAT ? FloatBits(opt) : NormaliseInt(plug.datatype, value);
+}
+
 uint32_t InitialValue(const PlugInfo& plug) {
     if (!plug.default_text || plug.datatype == PIN_TYPE_AUDIO) {
         return 0;

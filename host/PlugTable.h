@@ -47,6 +47,10 @@ uint32_t NormaliseInt(int32_t datatype, int32_t value);
 uint32_t FloatBits(float value);
 float BitsFloat(uint32_t bits);
 
+// The bits a view's write of a plug stands for: the float option for PIN_TYPE_FLOAT, the integer
+// value, cut to the plug's variable, otherwise.
+uint32_t WrittenBits(const PlugInfo& plug, int32_t value, float opt);
+
 // The value a plug starts with: its default text when it has one it can read, else zero.
 uint32_t InitialValue(const PlugInfo& plug);
 

@@ -3,6 +3,7 @@
 
 #include "plugs.h"
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -15,8 +16,10 @@ namespace {
 using display_message::kFrameBytes;
 
 // Samples per millisecond, shared by every instance of the process: written by each Open, read
-// by each change of "Display Type".
-float g_samples_per_ms = 44.1f;
+// by each change of "Display Type". A host opens instances on its UI thread while its audio
+// threads change display types, so the value is atomic; relaxed, since every Open of a process
+// stores the same rate and nothing else is ordered by it.
+std::atomic<float> g_samples_per_ms{44.1f};
 
 // Period lengths of the peak display types 1 to 10, in milliseconds.
 const int32_t kPeriodMilliseconds[10] = {1, 2, 5, 10, 20, 40, 60, 80, 100, 200};
@@ -194,7 +197,8 @@ void Module::OnGuiNotify(int32_t, int32_t, void*) {
 void Module::Open() {
     SEModule_base::Open();
     SetProcessRoutine(ProcessSelection{&ModuleCaptureEntry, 0, 0});
-    g_samples_per_ms = static_cast<float>(static_cast<long double>(SampleRate()) * 0.001L);
+    g_samples_per_ms.store(static_cast<float>(static_cast<long double>(SampleRate()) * 0.001L),
+                           std::memory_order_relaxed);
     m_period_min = 0.0f;
     m_period_max = 0.0f;
     m_capture_state = CAPTURE_ARMED;
@@ -213,7 +217,8 @@ void Module::OnPlugStateChange(SEPin* pin) {
         m_frame_length = kFrameBytes;
         m_capture_state = CAPTURE_ARMED;
     } else if (type >= DISPLAY_FIRST_PERIOD && type <= DISPLAY_LAST_PERIOD) {
-        m_frame_length = PeriodLength(g_samples_per_ms, kPeriodMilliseconds[type - 1]);
+        m_frame_length = PeriodLength(g_samples_per_ms.load(std::memory_order_relaxed),
+                                      kPeriodMilliseconds[type - 1]);
     }
     m_countdown = m_frame_length;
     m_write_index = 0;

@@ -38,6 +38,11 @@ public:
         cairo_surface_flush(m_surface);
         return Row(y)[x];
     }
+    // A whole row, for reading many pixels.
+    const uint32_t* FlushedRow(int y) {
+        cairo_surface_flush(m_surface);
+        return Row(y);
+    }
     static int Alpha(uint32_t pixel) { return static_cast<int>(pixel >> 24); }
     static int Red(uint32_t pixel) { return static_cast<int>((pixel >> 16) & 0xFF); }
     static int Green(uint32_t pixel) { return static_cast<int>((pixel >> 8) & 0xFF); }

@@ -368,10 +368,7 @@ intptr_t Validator::ViewRequest(Slot& s, void* plug, int32_t opcode, int32_t ind
             Fail("the view wrote plug " + std::to_string(index));
             return 0;
         }
-        const auto& info = s.plugs[index];
-        s.values[index] = info.datatype == PIN_TYPE_FLOAT
-                              ? FloatBits(opt)
-                              : sehost::NormaliseInt(info.datatype, value);
+        s.values[index] = sehost::WrittenBits(s.plugs[index], value, opt);
         return 1;
     }
     case GUI_RQ_3:

@@ -3,6 +3,10 @@
 //
 //   validate [--module FILE] [--seed N | --seeds FIRST-LAST] [--operations N]
 //            [--instances N] [--quiet]
+//   validate --threads [--module FILE] [--seed N] [--seconds N]
+//
+// With --threads it plays a host with audio threads, a UI thread and a drawing thread for a
+// number of seconds (10 by default) instead.
 //
 // The module defaults to Module.so beside this program. The exit status is 0 when every seed
 // passed, 1 when one failed and 2 when the arguments or the module file are unusable.
@@ -10,6 +14,7 @@
 #include "HostError.h"
 #include "ModuleLibrary.h"
 #include "Probe.h"
+#include "ThreadedValidator.h"
 #include "Validator.h"
 
 #include <chrono>
@@ -23,7 +28,8 @@ namespace {
 
 void Usage() {
     std::fprintf(stderr, "usage: validate [--module FILE] [--seed N | --seeds FIRST-LAST] "
-                         "[--operations N] [--instances N] [--quiet]\n");
+                         "[--operations N] [--instances N] [--quiet]\n"
+                         "       validate --threads [--module FILE] [--seed N] [--seconds N]\n");
 }
 
 bool ParseCount(const char* text, uint64_t& out) {
@@ -56,7 +62,8 @@ int main(int argc, char** argv) {
     allocation_counter::SetHook(&probe::NoteAllocation);
     std::string module = BesideProgram(argv[0], "Module.so");
     uint64_t first = 1, last = 1, operations = 100000, instances = 6;
-    bool quiet = false;
+    uint64_t run_seconds = 10;
+    bool quiet = false, threads = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
@@ -86,6 +93,13 @@ int main(int argc, char** argv) {
                 Usage();
                 return 2;
             }
+        } else if (arg == "--seconds" && has_value) {
+            if (!ParseCount(argv[++i], run_seconds) || run_seconds == 0 || run_seconds > 86400) {
+                Usage();
+                return 2;
+            }
+        } else if (arg == "--threads") {
+            threads = true;
         } else if (arg == "--quiet") {
             quiet = true;
         } else {
@@ -100,6 +114,10 @@ int main(int argc, char** argv) {
     } catch (const sehost::HostError& e) {
         std::fprintf(stderr, "validate: %s\n", e.what());
         return 2;
+    }
+    if (threads) {
+        return validator::RunThreadedCommand(*library,
+                                             {first, static_cast<double>(run_seconds), 44100.0f});
     }
 
     uint64_t passed = 0, failed = 0, total_operations = 0;
