@@ -32,24 +32,26 @@ static void* Checked(void* wanted, void* got, size_t length, int flags) {
     return got;
 }
 
+/* The C library's own function of that name, looked up once. */
+static void* Next(void** found, const char* name) {
+    void* next = __atomic_load_n(found, __ATOMIC_ACQUIRE);
+    if (!next) {
+        next = dlsym(RTLD_NEXT, name);
+        __atomic_store_n(found, next, __ATOMIC_RELEASE);
+    }
+    return next;
+}
+
 __attribute__((visibility("default"))) void* mmap(void* address, size_t length, int protection,
                                                   int flags, int fd, off_t offset) {
-    static Map found;
-    Map next = __atomic_load_n(&found, __ATOMIC_ACQUIRE);
-    if (!next) {
-        next = (Map)dlsym(RTLD_NEXT, "mmap");
-        __atomic_store_n(&found, next, __ATOMIC_RELEASE);
-    }
+    static void* found;
+    Map next = (Map)Next(&found, "mmap");
     return Checked(address, next(address, length, protection, flags, fd, offset), length, flags);
 }
 
 __attribute__((visibility("default"))) void* mmap64(void* address, size_t length, int protection,
                                                     int flags, int fd, off64_t offset) {
-    static Map64 found;
-    Map64 next = __atomic_load_n(&found, __ATOMIC_ACQUIRE);
-    if (!next) {
-        next = (Map64)dlsym(RTLD_NEXT, "mmap64");
-        __atomic_store_n(&found, next, __ATOMIC_RELEASE);
-    }
+    static void* found;
+    Map64 next = (Map64)Next(&found, "mmap64");
     return Checked(address, next(address, length, protection, flags, fd, offset), length, flags);
 }
