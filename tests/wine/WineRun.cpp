@@ -60,7 +60,8 @@ Platform WindowsPlatform(const std::string& preset) {
 }
 
 std::string Unavailable(const Platform& p) {
-    if (!Exists(p.bin + "/wavepreview.exe") || !Exists(p.bin + "/Module.dll")) {
+    if (!Exists(p.bin + "/wavepreview.exe") || !Exists(p.bin + "/capture_digest.exe") ||
+        !Exists(p.bin + "/Module.dll")) {
         return "no " + p.name + " build in " + p.bin + " (build it: cmake --preset " + p.name +
                " && cmake --build --preset " + p.name + ")";
     }
@@ -138,14 +139,15 @@ std::string PreparePrefix(const Platform& p) {
     return error;
 }
 
-Outcome RunPreview(const Platform& p, const std::vector<std::string>& arguments,
-                   const std::string& folder) {
+Outcome RunProgram(const Platform& p, const std::string& program,
+                   const std::vector<std::string>& arguments, const std::string& folder) {
     Shell("rm -rf " + Quote(folder) + " && mkdir -p " + Quote(folder));
     std::string command = "cd " + Quote(folder) + " && ";
     if (p.loader.empty()) {
-        command += Quote(p.bin + "/wavepreview");
+        command += Quote(p.bin + "/" + program);
     } else {
-        command += WineEnvironment(p) + Quote(p.loader) + " " + Quote(p.bin + "/wavepreview.exe");
+        command +=
+            WineEnvironment(p) + Quote(p.loader) + " " + Quote(p.bin + "/" + program + ".exe");
     }
     for (const std::string& a : arguments) {
         command += " " + Quote(a);
@@ -158,6 +160,10 @@ Outcome RunPreview(const Platform& p, const std::vector<std::string>& arguments,
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     outcome.output = ReadFile(folder + "/output.txt");
     return outcome;
+}
+
+std::string ModuleFile(const Platform& p) {
+    return p.bin + (p.loader.empty() ? "/Module.so" : "/Module.dll");
 }
 
 std::string ReadFile(const std::string& path) {

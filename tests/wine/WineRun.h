@@ -36,9 +36,17 @@ struct Outcome {
     double seconds = 0;
 };
 
-// Runs wavepreview with the arguments (each passed as one word) in folder, which is made anew.
-Outcome RunPreview(const Platform& platform, const std::vector<std::string>& arguments,
-                   const std::string& folder);
+// Runs one of the platform's programs ("wavepreview", "capture_digest") with the arguments (each
+// passed as one word) in folder, which is made anew.
+Outcome RunProgram(const Platform& platform, const std::string& program,
+                   const std::vector<std::string>& arguments, const std::string& folder);
+inline Outcome RunPreview(const Platform& platform, const std::vector<std::string>& arguments,
+                          const std::string& folder) {
+    return RunProgram(platform, "wavepreview", arguments, folder);
+}
+
+// The platform's module library.
+std::string ModuleFile(const Platform& platform);
 
 std::string ReadFile(const std::string& path);
 
