@@ -1,9 +1,10 @@
 // Plays signals that stress the capture arithmetic (non-numbers, infinities, denormals, huge
-// values, values beyond full scale) at many sample rates, in every display type, through one
-// instance each, and prints one line per case: how many messages reached the view and one digest
-// of everything the host relayed. Built for Linux and for Windows: under Wine the Windows DLLs,
-// which do their own arithmetic (the 32-bit one with the x87 unit), must print what Module.so
-// prints, whose frames and peaks the validator holds against its model.
+// values, values beyond full scale) at many sample rates, in every display type with changes of
+// type and a hold on the way, through one instance each, and prints one line per case: how many
+// messages reached the view and one digest of everything the host relayed. Built for Linux and for
+// Windows: under Wine the Windows DLLs, which do their own arithmetic (the 32-bit one with the x87
+// unit), must print what Module.so prints, whose frames and peaks the validator holds against its
+// model.
 //
 //   capture_digest MODULE
 //
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,6 +94,55 @@ uint32_t Mix(uint32_t hash, uint32_t value) {
     return hash;
 }
 
+uint32_t Parse(const sehost::Instance& instance, const std::string& plug, const std::string& text) {
+    const sehost::PlugInfo* info = instance.FindPlug(plug);
+    std::string error = "no plug " + plug;
+    const auto bits = info ? sehost::ParsePlugValue(*info, text, error) : std::nullopt;
+    if (!bits) {
+        throw sehost::HostError(error);
+    }
+    return *bits;
+}
+
+// One case: half the signal in the first display type, then (in the middle of a frame or
+// period) three tenths in the second, a tenth held, and the rest on again.
+void RunCase(const sehost::ModuleLibrary& library, const sehost::InstanceSettings& settings,
+             const std::vector<float>& signal, const std::string& first, const std::string& second,
+             const char* signal_name) {
+    sehost::Instance instance(library, settings);
+    const int32_t display = instance.FindPlug("Display Type")->index;
+    const int32_t active = instance.FindPlug("Active")->index;
+    uint32_t digest = 2166136261u;
+    int64_t receives = 0;
+    instance.OnRelay([&](const sehost::Relay& r) {
+        receives += r.kind == sehost::Relay::VIEW_RECEIVE;
+        for (const int64_t v : {int64_t(r.kind), r.clock, int64_t(r.index), int64_t(r.value)}) {
+            digest = Mix(digest, static_cast<uint32_t>(v));
+        }
+        digest = Mix(digest, r.digest);
+    });
+    const int64_t count = static_cast<int64_t>(signal.size());
+    const struct {
+        int32_t plug;
+        uint32_t bits;
+        int64_t until;
+    } steps[] = {{active, Parse(instance, "Active", "ON"), 0},
+                 {display, Parse(instance, "Display Type", first), count / 2},
+                 {display, Parse(instance, "Display Type", second), count * 8 / 10},
+                 {active, Parse(instance, "Active", "HOLD"), count * 9 / 10},
+                 {active, Parse(instance, "Active", "ON"), count}};
+    int64_t played = 0;
+    for (const auto& step : steps) {
+        instance.SetPlug(step.plug, step.bits);
+        instance.Run(signal.data() + played, step.until - played);
+        played = step.until;
+    }
+    std::printf("%6.0f Hz, %-18s %-22s block %4d: %5lld to the view, %08x\n",
+                static_cast<double>(settings.sample_rate), signal_name,
+                (first + ">" + second).c_str(), settings.block_size,
+                static_cast<long long>(receives), digest);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -101,51 +152,31 @@ int main(int argc, char** argv) {
     }
     try {
         const auto library = sehost::ModuleLibrary::Load(argv[1]);
+        std::vector<std::string> types;
+        {
+            sehost::Instance probe(*library, sehost::InstanceSettings{});
+            const sehost::PlugInfo* display = probe.FindPlug("Display Type");
+            if (display == nullptr || probe.FindPlug("Active") == nullptr) {
+                throw sehost::HostError("no Display Type or Active plug");
+            }
+            for (const sehost::Choice& c : display->choices) {
+                types.push_back(c.name);
+            }
+        }
         size_t number = 0;
         for (const float rate : kRates) {
-            const size_t count = static_cast<size_t>(rate * kSeconds);
-            for (int kind = 0; kind < static_cast<int>(std::size(kSignals)); ++kind) {
-                const std::vector<float> signal = MakeSignal(kind, count);
-                for (size_t type = 0;; ++type) {
+            for (size_t kind = 0; kind < std::size(kSignals); ++kind) {
+                const std::vector<float> signal =
+                    MakeSignal(static_cast<int>(kind), static_cast<size_t>(rate * kSeconds));
+                for (size_t type = 0; type < types.size(); ++type) {
                     sehost::InstanceSettings settings;
                     settings.sample_rate = rate;
                     settings.block_size = kBlocks[number++ % std::size(kBlocks)];
                     settings.frames_per_second = 4;
                     settings.width = 16;
                     settings.height = 8;
-                    sehost::Instance instance(*library, settings);
-                    const sehost::PlugInfo* display = instance.FindPlug("Display Type");
-                    const sehost::PlugInfo* active = instance.FindPlug("Active");
-                    if (display == nullptr || active == nullptr) {
-                        throw sehost::HostError("no Display Type or Active plug");
-                    }
-                    if (type == display->choices.size()) {
-                        break;
-                    }
-                    std::string error;
-                    const auto on = sehost::ParsePlugValue(*active, "ON", error);
-                    const auto shown =
-                        sehost::ParsePlugValue(*display, display->choices[type].name, error);
-                    if (!on || !shown) {
-                        throw sehost::HostError(error);
-                    }
-                    instance.SetPlug(active->index, *on);
-                    instance.SetPlug(display->index, *shown);
-                    uint32_t digest = 2166136261u;
-                    int64_t receives = 0;
-                    instance.OnRelay([&](const sehost::Relay& r) {
-                        receives += r.kind == sehost::Relay::VIEW_RECEIVE;
-                        for (const int64_t v :
-                             {int64_t(r.kind), r.clock, int64_t(r.index), int64_t(r.value)}) {
-                            digest = Mix(digest, static_cast<uint32_t>(v));
-                        }
-                        digest = Mix(digest, r.digest);
-                    });
-                    instance.Run(signal.data(), static_cast<int64_t>(signal.size()));
-                    std::printf("%6.0f Hz, %-18s %-11s block %4d: %5lld to the view, %08x\n",
-                                static_cast<double>(rate), kSignals[kind],
-                                display->choices[type].name.c_str(), settings.block_size,
-                                static_cast<long long>(receives), digest);
+                    RunCase(*library, settings, signal, types[type],
+                            types[(type + 1) % types.size()], kSignals[kind]);
                 }
             }
         }
