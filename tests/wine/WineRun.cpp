@@ -24,19 +24,23 @@ std::string Quote(const std::string& word) {
     return q + "'";
 }
 
-// Making a prefix takes seconds natively and minutes under emulation; beyond this it hangs.
-constexpr int kPrefixSeconds = 900;
+// Making the prefix takes about half a minute; beyond this it hangs.
+constexpr int kPrefixSeconds = 300;
 
 bool Exists(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0;
 }
 
-// Wine's settings for every run: the prefix of this build tree, no debug chatter, and no
-// offer to install the .NET and HTML engines into a fresh prefix.
+// Wine's settings for every run: the prefix of this build tree, no debug chatter, no offer to
+// install the .NET and HTML engines into a fresh prefix, and no debugger when one of Wine's own
+// processes crashes (it waits for input and holds the run open). The preload object mends qemu
+// for i386 processes; $LIB is left for the dynamic loader to fill in.
 std::string WineEnvironment(const Platform& p) {
-    return "env WINEPREFIX=" + Quote(p.prefix) + " WINEARCH=" + p.arch +
-           " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' DISPLAY= ";
+    return "env WINEPREFIX=" + Quote(p.prefix) +
+           " WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=;winedbg.exe=' "
+           "DISPLAY= LD_PRELOAD=" +
+           Quote(std::string(WINE_PRELOAD_DIR) + "/$LIB/qemu-noreplace.so") + " ";
 }
 
 int Shell(const std::string& command) {
@@ -46,13 +50,46 @@ int Shell(const std::string& command) {
 
 } // namespace
 
+Platform WindowsPlatform(const std::string& preset) {
+    // One 64-bit prefix serves both: the 32-bit loader runs 32-bit programs in it.
+    const std::string prefix = WorkFolder("prefix-wow64");
+    if (preset == "win32") {
+        return {preset, WINE32_LOADER, WIN32_BIN_DIR, prefix};
+    }
+    return {preset, WINE64_LOADER, WIN64_BIN_DIR, prefix};
+}
+
+std::string Unavailable(const Platform& p) {
+    if (!Exists(p.bin + "/wavepreview.exe") || !Exists(p.bin + "/capture_digest.exe") ||
+        !Exists(p.bin + "/Module.dll")) {
+        return "no " + p.name + " build in " + p.bin + " (build it: cmake --preset " + p.name +
+               " && cmake --build --preset " + p.name + ")";
+    }
+    for (const std::string& loader : {p.loader, std::string(WINE64_LOADER)}) {
+        if (loader.empty() || !Exists(loader)) {
+            return "no Wine loader for " + p.name + " (" + (loader.empty() ? "none" : loader) +
+                   "): run scripts/setup";
+        }
+    }
+    // The 32-bit loader is an i386 program. Where the kernel cannot run those itself it hands
+    // them to qemu through a binfmt_misc entry, which a container may not allow.
+    if (p.name == "win32" &&
+        Shell("timeout 60 " + Quote(p.loader) + " --version >/dev/null 2>&1") != 0) {
+        std::string entry = ReadFile("/proc/sys/fs/binfmt_misc/qemu-i386");
+        entry = entry.substr(0, entry.find('\n'));
+        return "i386 programs cannot start here (qemu-i386 binfmt_misc entry: " +
+               (entry.empty() ? std::string("none") : entry) + "): run scripts/setup";
+    }
+    return "";
+}
+
 Platform& Windows() {
     static Platform platform;
     return platform;
 }
 
 Platform& Native() {
-    static Platform platform{"linux", "", LINUX_BIN_DIR, "", ""};
+    static Platform platform{"linux", "", LINUX_BIN_DIR, ""};
     return platform;
 }
 
@@ -69,8 +106,8 @@ std::string PreparePrefix(const Platform& p) {
     }
     std::string error;
     const std::string ready = p.prefix + "/.made-by-tests";
-    // A prefix that could not be made is not tried again by every run: it takes minutes under
-    // emulation. Removing this file tries again.
+    // A prefix that could not be made is not tried again by every test program that shares it.
+    // Removing this file tries again.
     const std::string failed = p.prefix + ".failed";
     if (Exists(failed)) {
         error = ReadFile(failed) + " (remove " + failed + " to try again)";
@@ -78,21 +115,23 @@ std::string PreparePrefix(const Platform& p) {
         // A prefix left half-made by an interrupted run is made again from nothing.
         Shell("rm -rf " + Quote(p.prefix));
         const std::string log = p.prefix + ".wineboot.log";
+        const std::string loader = WINE64_LOADER;
+        const std::string wineserver = loader.substr(0, loader.rfind('/')) + "/wineserver";
         const auto start = std::chrono::steady_clock::now();
-        const int status = Shell(
-            WineEnvironment(p) + "timeout " + std::to_string(kPrefixSeconds) + " " +
-            Quote(p.loader) + " wineboot --init >" + Quote(log) + " 2>&1 && " + WineEnvironment(p) +
-            Quote(p.loader.substr(0, p.loader.rfind('/')) + "/wineserver") + " -w");
+        const int status = Shell(WineEnvironment(p) + "timeout " + std::to_string(kPrefixSeconds) +
+                                 " " + Quote(WINE64_LOADER) + " wineboot --init >" + Quote(log) +
+                                 " 2>&1 && " + WineEnvironment(p) + "timeout " +
+                                 std::to_string(kPrefixSeconds) + " " + Quote(wineserver) + " -w");
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (status != 0 || !Exists(p.prefix + "/system.reg")) {
-            error = p.name + " Wine could not make its prefix in " +
+            error = "Wine could not make its prefix in " +
                     std::to_string(static_cast<int>(seconds)) + " s (status " +
                     std::to_string(status) + "): " + ReadFile(log).substr(0, 400);
             std::ofstream(failed) << error;
         } else {
             std::ofstream(ready) << "made in " << seconds << " s\n";
-            std::printf("[ wine     ] made the %s prefix in %.1f s\n", p.name.c_str(), seconds);
+            std::printf("[ wine     ] made the Wine prefix in %.1f s\n", seconds);
         }
     }
     flock(fd, LOCK_UN);
@@ -100,14 +139,15 @@ std::string PreparePrefix(const Platform& p) {
     return error;
 }
 
-Outcome RunPreview(const Platform& p, const std::vector<std::string>& arguments,
-                   const std::string& folder) {
+Outcome RunProgram(const Platform& p, const std::string& program,
+                   const std::vector<std::string>& arguments, const std::string& folder) {
     Shell("rm -rf " + Quote(folder) + " && mkdir -p " + Quote(folder));
     std::string command = "cd " + Quote(folder) + " && ";
     if (p.loader.empty()) {
-        command += Quote(p.bin + "/wavepreview");
+        command += Quote(p.bin + "/" + program);
     } else {
-        command += WineEnvironment(p) + Quote(p.loader) + " " + Quote(p.bin + "/wavepreview.exe");
+        command +=
+            WineEnvironment(p) + Quote(p.loader) + " " + Quote(p.bin + "/" + program + ".exe");
     }
     for (const std::string& a : arguments) {
         command += " " + Quote(a);
@@ -120,6 +160,10 @@ Outcome RunPreview(const Platform& p, const std::vector<std::string>& arguments,
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     outcome.output = ReadFile(folder + "/output.txt");
     return outcome;
+}
+
+std::string ModuleFile(const Platform& p) {
+    return p.bin + (p.loader.empty() ? "/Module.so" : "/Module.dll");
 }
 
 std::string ReadFile(const std::string& path) {

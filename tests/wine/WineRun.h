@@ -13,12 +13,18 @@ struct Platform {
     std::string loader; // the Wine loader; empty for the native preview
     std::string bin;    // the folder of wavepreview and the module library
     std::string prefix; // the Wine prefix, made on first use
-    std::string arch;   // WINEARCH for a new prefix
 };
+
+// The Windows build of a preset ("win64", "win32") and the Wine loader that runs it.
+Platform WindowsPlatform(const std::string& preset);
 
 // The platform that main() chose and made ready, and the native one to hold it against.
 Platform& Windows();
 Platform& Native();
+
+// Why the platform cannot run here (its build or its Wine is missing, or the machine cannot
+// start i386 programs), or an empty string.
+std::string Unavailable(const Platform& platform);
 
 // Makes the prefix once, safe against other processes doing the same. Returns an empty string,
 // or why Wine could not be started.
@@ -30,9 +36,17 @@ struct Outcome {
     double seconds = 0;
 };
 
-// Runs wavepreview with the arguments (each passed as one word) in folder, which is made anew.
-Outcome RunPreview(const Platform& platform, const std::vector<std::string>& arguments,
-                   const std::string& folder);
+// Runs one of the platform's programs ("wavepreview", "capture_digest") with the arguments (each
+// passed as one word) in folder, which is made anew.
+Outcome RunProgram(const Platform& platform, const std::string& program,
+                   const std::vector<std::string>& arguments, const std::string& folder);
+inline Outcome RunPreview(const Platform& platform, const std::vector<std::string>& arguments,
+                          const std::string& folder) {
+    return RunProgram(platform, "wavepreview", arguments, folder);
+}
+
+// The platform's module library.
+std::string ModuleFile(const Platform& platform);
 
 std::string ReadFile(const std::string& path);
 
