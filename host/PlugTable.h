@@ -47,6 +47,10 @@ uint32_t NormaliseInt(int32_t datatype, int32_t value);
 uint32_t FloatBits(float value);
 float BitsFloat(uint32_t bits);
 
+// Writes a value into the audio side's variable for the plug, in the variable's own width. Does
+// nothing for plugs without a variable, audio plugs and types of unknown width. Allocates nothing.
+void WritePlugVariable(const PlugInfo& plug, uint32_t bits);
+
 // The value a plug starts with: its default text when it has one it can read, else zero.
 uint32_t InitialValue(const PlugInfo& plug);
 

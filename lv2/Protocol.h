@@ -11,7 +11,9 @@
 #include "PlugTable.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +26,15 @@ constexpr const char* kUiUri = STRIP_VIEWER_URI "#ui";
 constexpr const char* kFrameUri = STRIP_VIEWER_URI "#Frame";
 constexpr const char* kPeakUri = STRIP_VIEWER_URI "#Peak";
 constexpr const char* kFrameReadUri = STRIP_VIEWER_URI "#FrameRead";
+// Extension data of the plug-in: its counters, read by hosts that know the URI (the tests).
+constexpr const char* kCountersUri = STRIP_VIEWER_URI "#counters";
+
+struct Counters {
+    // Messages that found no room on the notify port (or no port) and were dropped.
+    int64_t (*dropped)(void* instance);
+    // Messages written to the notify port.
+    int64_t (*sent)(void* instance);
+};
 
 // The module file both binaries load from their own bundle folder.
 constexpr const char* kModuleFile = "Module.so";
@@ -62,10 +73,98 @@ inline std::string PortSymbol(const std::string& name) {
     return symbol;
 }
 
+// The range a control port offers for a plug. The table gives choices but no ranges; these
+// follow the plug's kind and, for whole numbers, its name: colour components 0 to 255 (the
+// background's may be -1, "no background"), blends 0 to 255, percentages 0 to 100.
+struct PlugRange {
+    float min = 0.0f;
+    float max = 0.0f;
+};
+
+inline bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+inline bool IsBackgroundComponent(const sehost::PlugInfo& plug) {
+    return plug.datatype == PIN_TYPE_INT && plug.name.rfind("Background ", 0) == 0 &&
+           (EndsWith(plug.name, " Red") || EndsWith(plug.name, " Green") ||
+            EndsWith(plug.name, " Blue"));
+}
+
+inline PlugRange RangeOf(const sehost::PlugInfo& plug) {
+    switch (plug.datatype) {
+    case PIN_TYPE_ENUM: {
+        if (plug.choices.empty()) {
+            return {-32768.0f, 32767.0f};
+        }
+        PlugRange range{static_cast<float>(plug.choices[0].value),
+                        static_cast<float>(plug.choices[0].value)};
+        for (const sehost::Choice& choice : plug.choices) {
+            range.min = std::fmin(range.min, static_cast<float>(choice.value));
+            range.max = std::fmax(range.max, static_cast<float>(choice.value));
+        }
+        return range;
+    }
+    case PIN_TYPE_BOOL:
+        return {0.0f, 1.0f};
+    case PIN_TYPE_FLOAT:
+        return {0.0f, 16.0f};
+    case PIN_TYPE_INT:
+        if (IsBackgroundComponent(plug)) {
+            return {-1.0f, 255.0f};
+        }
+        if (EndsWith(plug.name, " Red") || EndsWith(plug.name, " Green") ||
+            EndsWith(plug.name, " Blue") || plug.name.find("Alpha") != std::string::npos) {
+            return {0.0f, 255.0f};
+        }
+        if (EndsWith(plug.name, "%")) {
+            return {0.0f, 100.0f};
+        }
+        return {-32768.0f, 32767.0f};
+    default:
+        return {};
+    }
+}
+
+// The plug value (raw bits, as the host library holds them) that a port's float stands for,
+// held to the port's range; choices snap to the nearest listed value. Nothing for NaN, which
+// leaves the plug as it is. Allocates nothing.
+inline std::optional<uint32_t> PortValueBits(const sehost::PlugInfo& plug, const PlugRange& range,
+                                             float value) {
+    if (std::isnan(value)) {
+        return std::nullopt;
+    }
+    const float held = std::fmin(std::fmax(value, range.min), range.max);
+    if (plug.datatype == PIN_TYPE_FLOAT) {
+        return sehost::FloatBits(held);
+    }
+    auto whole = static_cast<int32_t>(std::lround(held));
+    if (plug.datatype == PIN_TYPE_ENUM && !plug.choices.empty()) {
+        int32_t best = plug.choices[0].value;
+        for (const sehost::Choice& choice : plug.choices) {
+            if (std::abs(choice.value - whole) < std::abs(best - whole)) {
+                best = choice.value;
+            }
+        }
+        whole = best;
+    }
+    return sehost::NormaliseInt(plug.datatype, whole);
+}
+
+// A plug value as a port's float.
+inline float BitsPortValue(const sehost::PlugInfo& plug, uint32_t bits) {
+    if (plug.datatype == PIN_TYPE_FLOAT) {
+        return sehost::BitsFloat(bits);
+    }
+    return static_cast<float>(static_cast<int32_t>(bits));
+}
+
 struct ControlPort {
     uint32_t port = 0;
     int32_t plug = 0; // index into the plug table
     std::string symbol;
+    PlugRange range;
 };
 
 struct PortLayout {
@@ -118,6 +217,7 @@ inline PortLayout LayoutPorts(const std::vector<sehost::PlugInfo>& plugs) {
         control.port = kFirstControlPort + static_cast<uint32_t>(layout.controls.size());
         control.plug = plug.index;
         control.symbol = unique(PortSymbol(plug.name));
+        control.range = RangeOf(plug);
         layout.controls.push_back(control);
     }
     return layout;
