@@ -2,7 +2,6 @@
 
 #include "HostError.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace lv2ui {
@@ -14,27 +13,6 @@ intptr_t IgnoreRequest(void*, int32_t, int32_t, int32_t, void*, float) {
 }
 
 } // namespace
-
-bool ControlToPlug(const sehost::PlugInfo& plug, float value, uint32_t& bits) {
-    if (!std::isfinite(value)) {
-        return false;
-    }
-    if (plug.datatype == PIN_TYPE_FLOAT) {
-        bits = sehost::FloatBits(value);
-        return true;
-    }
-    const double rounded = std::nearbyint(static_cast<double>(value));
-    const double held = std::fmax(-2147483648.0, std::fmin(2147483647.0, rounded));
-    bits = sehost::NormaliseInt(plug.datatype, static_cast<int32_t>(held));
-    return true;
-}
-
-float PlugToControl(const sehost::PlugInfo& plug, uint32_t bits) {
-    if (plug.datatype == PIN_TYPE_FLOAT) {
-        return sehost::BitsFloat(bits);
-    }
-    return static_cast<float>(static_cast<int32_t>(bits));
-}
 
 std::vector<sehost::PlugInfo> ReadPlugTable(const sehost::ModuleLibrary& library) {
     auto* audio = static_cast<AudioPlugRecord*>(
@@ -135,7 +113,7 @@ intptr_t ViewHost::Request(int32_t opcode, int32_t index, int32_t value, void* p
             // The host keeps the value with the session; the control port is how it learns it.
             for (const lv2proto::ControlPort& control : m_ports.controls) {
                 if (control.plug == index) {
-                    m_link.WriteControl(control.port, PlugToControl(plug, bits));
+                    m_link.WriteControl(control.port, lv2proto::BitsPortValue(plug, bits));
                 }
             }
         }
@@ -181,11 +159,11 @@ void ViewHost::ControlChanged(uint32_t port, float value) {
         return;
     }
     const sehost::PlugInfo& plug = m_plugs[control->plug];
-    uint32_t bits = 0;
-    if (!ControlToPlug(plug, value, bits) || bits == m_values[plug.index]) {
+    const std::optional<uint32_t> bits = lv2proto::PortValueBits(plug, control->range, value);
+    if (!bits || *bits == m_values[plug.index]) {
         return;
     }
-    m_values[plug.index] = bits;
+    m_values[plug.index] = *bits;
     if (plug.gui_side) {
         m_changed[plug.index] = 1;
         DeliverChanges();

@@ -26,12 +26,6 @@ public:
     virtual void SendFrameRead(int32_t value) = 0;
 };
 
-// The plug value a control port's float stands for, or false for a value that stands for none
-// (NaN, infinite): floats as they are, other types rounded and cut to what the plug holds.
-bool ControlToPlug(const sehost::PlugInfo& plug, float value, uint32_t& bits);
-// A plug value as the control port's float.
-float PlugToControl(const sehost::PlugInfo& plug, uint32_t bits);
-
 // Reads the module's plug table through an audio half made for that alone and closed at once.
 // Throws HostError when the module makes none or its table is unusable.
 std::vector<sehost::PlugInfo> ReadPlugTable(const sehost::ModuleLibrary& library);
@@ -53,9 +47,9 @@ public:
     // The value held for a plug (raw bits, see PlugTable.h).
     uint32_t PlugValue(int32_t plug) const { return m_values.at(static_cast<size_t>(plug)); }
 
-    // A control port's value from the host. Before Open it only sets what the GUI half will
-    // read; afterwards a change is announced to the half. Unknown ports and values that stand
-    // for no plug value are ignored.
+    // A control port's value from the host, held to the port's range. Before Open it only sets
+    // what the GUI half will read; afterwards a change is announced to the half. Unknown ports
+    // and NaN are ignored.
     void ControlChanged(uint32_t port, float value);
     // Initialises the GUI half with the values held now and sends the first "frame read", so
     // that a capture waiting for a reply starts again. Only the first call does anything.
