@@ -50,6 +50,7 @@ X11Window::X11Window(unsigned long parent, int32_t width, int32_t height)
         std::snprintf(id, sizeof id, "0x%lx", parent);
         throw sehost::HostError(std::string("the parent window ") + id + " does not exist");
     }
+    XStoreName(m_display, m_window, kWindowName);
     XSelectInput(m_display, m_window, ExposureMask | StructureNotifyMask);
     XMapWindow(m_display, m_window);
     const int screen = DefaultScreen(m_display);

@@ -12,6 +12,9 @@ namespace lv2ui {
 
 class X11Window {
 public:
+    // The window's name, by which tools and tests find it among the host's windows.
+    static constexpr const char* kWindowName = "strip viewer";
+
     // Opens the display named by DISPLAY and makes a width x height child of parent, shown.
     // Throws HostError when the display cannot be opened or the parent does not exist.
     X11Window(unsigned long parent, int32_t width, int32_t height);
