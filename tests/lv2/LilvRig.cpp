@@ -128,7 +128,9 @@ void LilvRig::QueueAtom(LV2_URID type, const void* body, uint32_t size) {
     header->time.frames = 0;
     header->body.type = type;
     header->body.size = size;
-    std::memcpy(event.data() + sizeof(LV2_Atom_Event), body, size);
+    if (size > 0) {
+        std::memcpy(event.data() + sizeof(LV2_Atom_Event), body, size);
+    }
     if (lv2_atom_sequence_append_event(seq, capacity, header) == nullptr) {
         throw std::runtime_error("the control port is full");
     }
