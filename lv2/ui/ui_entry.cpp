@@ -4,11 +4,11 @@
 // the host's idle calls, when the GUI half has asked for it or the window needs it.
 #include "HostError.h"
 #include "ModuleLibrary.h"
+#include "PortEvents.h"
 #include "Protocol.h"
 #include "ViewHost.h"
 #include "X11Window.h"
 
-#include <lv2/atom/atom.h>
 #include <lv2/log/log.h>
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
@@ -24,17 +24,10 @@ namespace {
 constexpr int32_t kInitialWidth = 480;
 constexpr int32_t kInitialHeight = 120;
 
-struct Urids {
-    LV2_URID event_transfer = 0;
-    LV2_URID frame = 0;
-    LV2_URID peak = 0;
-    LV2_URID frame_read = 0;
-};
-
 class View final : public lv2ui::HostLink {
 public:
     View(const char* bundle_path, LV2UI_Write_Function write, LV2UI_Controller controller,
-         unsigned long parent, const Urids& urids)
+         unsigned long parent, const lv2ui::MessageUrids& urids)
         : m_write(write), m_controller(controller), m_urids(urids) {
         std::string folder = bundle_path;
         if (!folder.empty() && folder.back() != '/') {
@@ -53,43 +46,13 @@ public:
     }
 
     void SendFrameRead(int32_t value) override {
-        struct {
-            LV2_Atom atom;
-            int32_t body;
-        } message{{sizeof(int32_t), m_urids.frame_read}, value};
+        const lv2ui::FrameReadAtom message = lv2ui::MakeFrameRead(m_urids, value);
         m_write(m_controller, lv2proto::kPortControl, sizeof message, m_urids.event_transfer,
                 &message);
     }
 
     void PortEvent(uint32_t port, uint32_t size, uint32_t format, const void* buffer) {
-        if (buffer == nullptr) {
-            return;
-        }
-        if (format == 0) {
-            if (size == sizeof(float)) {
-                float value;
-                std::memcpy(&value, buffer, sizeof value);
-                m_host->ControlChanged(port, value);
-            }
-            return;
-        }
-        if (format != m_urids.event_transfer || port != lv2proto::kPortNotify ||
-            size < sizeof(LV2_Atom)) {
-            return;
-        }
-        LV2_Atom atom;
-        std::memcpy(&atom, buffer, sizeof atom);
-        if (atom.size > size - sizeof(LV2_Atom)) {
-            return; // a body longer than the buffer: malformed
-        }
-        const auto* body = static_cast<const uint8_t*>(buffer) + sizeof(LV2_Atom);
-        if (atom.type == m_urids.frame) {
-            m_host->ReceiveFrame(body, static_cast<int32_t>(atom.size));
-        } else if (atom.type == m_urids.peak && atom.size == sizeof(int32_t)) {
-            int32_t value;
-            std::memcpy(&value, body, sizeof value);
-            m_host->ReceivePeak(value);
-        }
+        lv2ui::DeliverPortEvent(*m_host, m_urids, port, size, format, buffer);
     }
 
     int Idle() {
@@ -108,7 +71,7 @@ public:
 private:
     LV2UI_Write_Function m_write;
     LV2UI_Controller m_controller;
-    Urids m_urids;
+    lv2ui::MessageUrids m_urids;
     // Declared in the order they are made, so they go in reverse: the window, then the view,
     // then the module library it came from.
     std::unique_ptr<sehost::ModuleLibrary> m_library;
@@ -170,11 +133,7 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* plugin_uri, const 
                "strip viewer UI: the host gave no write function, widget or bundle path\n");
         return nullptr;
     }
-    Urids urids;
-    urids.event_transfer = map->map(map->handle, LV2_ATOM__eventTransfer);
-    urids.frame = map->map(map->handle, lv2proto::kFrameUri);
-    urids.peak = map->map(map->handle, lv2proto::kPeakUri);
-    urids.frame_read = map->map(map->handle, lv2proto::kFrameReadUri);
+    const lv2ui::MessageUrids urids = lv2ui::MapMessageUrids(*map);
     try {
         auto view = std::make_unique<View>(bundle_path, write_function, controller,
                                            reinterpret_cast<uintptr_t>(parent), urids);

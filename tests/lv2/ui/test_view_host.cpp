@@ -3,6 +3,7 @@
 #include "AllocationCounter.h"
 #include "DisplayMessage.h"
 #include "HostError.h"
+#include "PortEvents.h"
 #include "ViewHost.h"
 #include "gdiplus_recording.h"
 
@@ -12,6 +13,7 @@
 #include <lv2/ui/ui.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <set>
@@ -182,6 +184,48 @@ TEST_F(ViewHostTest, FollowsUsableSizesOnly) {
     EXPECT_FALSE(view->Resize(320, 100000));
     EXPECT_EQ(view->Width(), 320);
     EXPECT_THROW(Make(0, 10), sehost::HostError);
+}
+
+// Port events as the LV2 host sends them: atoms on the notify port, floats on control ports.
+TEST_F(ViewHostTest, PortEventsDeliverWellFormedMessagesOnly) {
+    const lv2ui::MessageUrids urids{10, 11, 12, 13};
+    auto view = Make();
+    view->Open();
+    const float on = 1.0f;
+    lv2ui::DeliverPortEvent(*view, urids, kActive, sizeof on, 0, &on);
+    EXPECT_EQ(view->PlugValue(2), 1u);
+    const double wide = 2.0; // a control value of the wrong width
+    lv2ui::DeliverPortEvent(*view, urids, kActive, sizeof wide, 0, &wide);
+    EXPECT_EQ(view->PlugValue(2), 1u);
+    view->Paint();
+
+    std::vector<uint8_t> event(sizeof(LV2_Atom) + display_message::kFrameBytes);
+    const std::vector<uint8_t> frame = SineFrame(2.0);
+    std::copy(frame.begin(), frame.end(), event.begin() + sizeof(LV2_Atom));
+    const auto deliver = [&](LV2_Atom header, uint32_t size, uint32_t port = 3,
+                             uint32_t format = 10) {
+        std::memcpy(event.data(), &header, sizeof header);
+        lv2ui::DeliverPortEvent(*view, urids, port, size, format, event.data());
+    };
+    const uint32_t full = static_cast<uint32_t>(event.size());
+    deliver({800, 11}, full, 3, 99);          // not eventTransfer
+    deliver({800, 11}, full, 2);              // not the notify port
+    deliver({800, 11}, full - 1);             // body runs past the buffer
+    deliver({800, 11}, sizeof(LV2_Atom) - 1); // not even a header
+    deliver({800, 77}, full);                 // a type nobody knows
+    deliver({2, 12}, full);                   // a peak that is not one int32
+    EXPECT_EQ(link.frame_reads.size(), 1u) << "only the open's";
+    EXPECT_FALSE(view->NeedsPaint());
+
+    deliver({800, 11}, full);
+    EXPECT_EQ(link.frame_reads.size(), 2u);
+    EXPECT_GT(DrawnRows(view->Paint()), 10);
+
+    const lv2ui::FrameReadAtom reply = lv2ui::MakeFrameRead(urids, -1);
+    EXPECT_EQ(sizeof reply, sizeof(LV2_Atom) + 4);
+    EXPECT_EQ(reply.atom.size, 4u);
+    EXPECT_EQ(reply.atom.type, 13u);
+    EXPECT_EQ(reply.body, -1);
 }
 
 // The built UI refuses, with a message, hosts that give it no window to live in or no URID map.
