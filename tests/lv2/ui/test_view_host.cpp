@@ -9,9 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-#include <lv2/ui/ui.h>
-
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -226,36 +223,6 @@ TEST_F(ViewHostTest, PortEventsDeliverWellFormedMessagesOnly) {
     EXPECT_EQ(reply.atom.size, 4u);
     EXPECT_EQ(reply.atom.type, 13u);
     EXPECT_EQ(reply.body, -1);
-}
-
-// The built UI refuses, with a message, hosts that give it no window to live in or no URID map.
-TEST(ViewBinary, RefusesAHostWithoutParentWindowOrUridMap) {
-    void* binary = dlopen(UI_BINARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(binary, nullptr) << dlerror();
-    auto descriptor_fn =
-        reinterpret_cast<const LV2UI_Descriptor* (*)(uint32_t)>(dlsym(binary, "lv2ui_descriptor"));
-    ASSERT_NE(descriptor_fn, nullptr);
-    const LV2UI_Descriptor* descriptor = descriptor_fn(0);
-    ASSERT_NE(descriptor, nullptr);
-    EXPECT_EQ(descriptor_fn(1), nullptr);
-
-    LV2_URID_Map map{nullptr, [](LV2_URID_Map_Handle, const char*) -> LV2_URID { return 1; }};
-    const LV2_Feature map_feature{LV2_URID__map, &map};
-    const LV2_Feature parent_feature{LV2_UI__parent, reinterpret_cast<void*>(0x1234)};
-    const LV2_Feature* no_parent[] = {&map_feature, nullptr};
-    const LV2_Feature* no_map[] = {&parent_feature, nullptr};
-    const auto write = [](LV2UI_Controller, uint32_t, uint32_t, uint32_t, const void*) {};
-    LV2UI_Widget widget = nullptr;
-    for (const LV2_Feature** features : {no_parent, no_map}) {
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(descriptor->instantiate(descriptor, "urn:strip-viewer:display", BUNDLE_DIR, write,
-                                          nullptr, &widget, features),
-                  nullptr);
-        const std::string said = testing::internal::GetCapturedStderr();
-        EXPECT_NE(said.find(features == no_parent ? "no parent window" : "map"), std::string::npos)
-            << said;
-    }
-    dlclose(binary);
 }
 
 } // namespace
