@@ -140,6 +140,13 @@ bool DspPlugin::Open(double sample_rate, const std::string& bundle,
     }
     m_values.resize(m_plugs.size());
     m_control_ports.assign(m_layout.controls.size(), nullptr);
+    for (const lv2proto::ControlPort& control : m_layout.controls) {
+        const sehost::PlugInfo& plug = m_plugs[control.plug];
+        if (plug.audio_side) { // the view's plugs are the UI's business
+            m_audio_controls.push_back(
+                {control.port - lv2proto::kFirstControlPort, &plug, control.range, 0, false});
+        }
+    }
     for (const sehost::PlugInfo& plug : m_plugs) {
         m_values[plug.index] = sehost::InitialValue(plug);
         m_pin_count += plug.audio_side ? 1 : 0;
@@ -226,12 +233,20 @@ void DspPlugin::Run(uint32_t count) {
 }
 
 void DspPlugin::ReadControls() {
-    for (const lv2proto::ControlPort& control : m_layout.controls) {
-        const float* port = m_control_ports[control.port - lv2proto::kFirstControlPort];
-        const sehost::PlugInfo& plug = m_plugs[control.plug];
-        if (port == nullptr || !plug.audio_side) {
-            continue; // the view's plugs are the UI's business
+    for (AudioControl& control : m_audio_controls) {
+        const float* port = m_control_ports[control.slot];
+        if (port == nullptr) {
+            continue;
         }
+        // Most runs see the value of the run before: compared as bits, so that NaN counts too.
+        uint32_t seen;
+        std::memcpy(&seen, port, sizeof seen);
+        if (control.seen_valid && seen == control.seen) {
+            continue;
+        }
+        control.seen = seen;
+        control.seen_valid = true;
+        const sehost::PlugInfo& plug = *control.plug;
         const auto bits = lv2proto::PortValueBits(plug, control.range, *port);
         if (!bits || *bits == m_values[plug.index]) {
             continue;

@@ -76,6 +76,15 @@ private:
     const LV2_Atom_Sequence* m_control = nullptr;
     LV2_Atom_Sequence* m_notify = nullptr;
     std::vector<const float*> m_control_ports; // by control port, from lv2proto::kFirstControlPort
+    // The control ports of the audio side's plugs, with the port value each last saw.
+    struct AudioControl {
+        uint32_t slot; // in m_control_ports
+        const sehost::PlugInfo* plug;
+        lv2proto::PlugRange range;
+        uint32_t seen;
+        bool seen_valid;
+    };
+    std::vector<AudioControl> m_audio_controls;
 
     // The notify port's capacity in body bytes during run(), 0 when nothing fits.
     uint32_t m_notify_capacity = 0;
