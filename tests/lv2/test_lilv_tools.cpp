@@ -20,9 +20,11 @@
 
 namespace {
 
-// Runs a command with LV2_PATH holding the bundle alone; returns what it printed (stdout).
-std::string Shell(const std::string& command, int* status = nullptr) {
-    setenv("LV2_PATH", STRIP_VIEWER_LV2_PATH, 1);
+// Runs a command with LV2_PATH holding the bundle alone (or the given path); returns what it
+// printed (stdout).
+std::string Shell(const std::string& command, int* status = nullptr,
+                  const std::string& lv2_path = STRIP_VIEWER_LV2_PATH) {
+    setenv("LV2_PATH", lv2_path.c_str(), 1);
     FILE* pipe = popen(command.c_str(), "r");
     std::string out;
     char chunk[4096];
@@ -181,6 +183,12 @@ std::vector<float> ReadWav(const std::string& path) {
     return samples;
 }
 
+void ExpectSameSamples(const std::string& file, const std::vector<float>& input) {
+    const std::vector<float> output = ReadWav(file);
+    ASSERT_EQ(output.size(), input.size());
+    EXPECT_EQ(std::memcmp(output.data(), input.data(), input.size() * sizeof(float)), 0);
+}
+
 TEST(LilvTools, ApplyPassesAudioThroughBitForBit) {
     const std::string dir = ::testing::TempDir();
     std::vector<float> input;
@@ -200,10 +208,31 @@ TEST(LilvTools, ApplyPassesAudioThroughBitForBit) {
                   "lv2_out.wav " + lv2proto::kPluginUri + " 2>/dev/null",
               &status);
         ASSERT_EQ(status, 0);
-        const std::vector<float> output = ReadWav(dir + "lv2_out.wav");
-        ASSERT_EQ(output.size(), input.size());
-        EXPECT_EQ(std::memcmp(output.data(), input.data(), input.size() * sizeof(float)), 0);
+        ExpectSameSamples(dir + "lv2_out.wav", input);
     }
+}
+
+TEST(LilvTools, TheInstalledBundleWorksWhereItIsPut) {
+    const std::string prefix = ::testing::TempDir() + "lv2_prefix";
+    int status = 0;
+    Shell("rm -rf '" + prefix +
+              "' && '" CMAKE_COMMAND "' --install '" BUILD_DIR "' --component lv2 --prefix '" +
+              prefix + "' >/dev/null",
+          &status);
+    ASSERT_EQ(status, 0);
+    const std::string lv2_path = prefix + "/lib/lv2";
+    const std::string info =
+        Shell(std::string("lv2info ") + lv2proto::kPluginUri, &status, lv2_path);
+    EXPECT_NE(info.find("Bundle:            file://" + lv2_path + "/strip-viewer.lv2/"),
+              std::string::npos)
+        << info;
+    std::vector<float> input;
+    WriteWav(::testing::TempDir() + "lv2_in.wav", input);
+    Shell("lv2apply -c active 1 -i " + ::testing::TempDir() + "lv2_in.wav -o " +
+              ::testing::TempDir() + "lv2_installed.wav " + lv2proto::kPluginUri,
+          &status, lv2_path);
+    ASSERT_EQ(status, 0);
+    ExpectSameSamples(::testing::TempDir() + "lv2_installed.wav", input);
 }
 
 } // namespace

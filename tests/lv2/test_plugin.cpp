@@ -236,6 +236,18 @@ TEST(DspPlugin, InstancesKeepTheirOwnPeriods) {
     }
     EXPECT_EQ(CountPeaks(fast.Messages()), 1000u);
     EXPECT_EQ(CountPeaks(slow.Messages()), 200u);
+
+    // One rate per process: the module's samples per millisecond come from the instance that
+    // started last, so a period chosen after an instance at 96 kHz has started is twice as long.
+    LilvRig::Options options;
+    options.sample_rate = 96000.0;
+    LilvRig other(options);
+    fast.Set("display_type", 3); // 5ms
+    fast.Messages().clear();
+    for (size_t start = 0; start < signal.size(); start += 480) {
+        fast.Run(signal.data() + start, 480);
+    }
+    EXPECT_EQ(CountPeaks(fast.Messages()), 100u);
 }
 
 } // namespace
