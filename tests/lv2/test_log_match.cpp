@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -153,11 +154,20 @@ std::vector<std::string> PluginLog(const std::vector<std::string>& args) {
     return lines;
 }
 
-class LogMatch : public testing::TestWithParam<std::vector<std::string>> {};
+struct Scenario {
+    const char* name;
+    std::vector<std::string> args; // wavepreview's options
+};
+
+void PrintTo(const Scenario& scenario, std::ostream* os) {
+    *os << scenario.name;
+}
+
+class LogMatch : public testing::TestWithParam<Scenario> {};
 
 TEST_P(LogMatch, PluginSendsWhatTheReferenceHostRelays) {
-    const std::vector<std::string> reference = ReferenceLog(GetParam());
-    const std::vector<std::string> plugin = PluginLog(GetParam());
+    const std::vector<std::string> reference = ReferenceLog(GetParam().args);
+    const std::vector<std::string> plugin = PluginLog(GetParam().args);
     ASSERT_GT(reference.size(), 3u);
     for (size_t i = 0; i < std::min(reference.size(), plugin.size()); ++i) {
         ASSERT_EQ(plugin[i], reference[i]) << "line " << i + 1;
@@ -167,13 +177,14 @@ TEST_P(LogMatch, PluginSendsWhatTheReferenceHostRelays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, LogMatch,
-    testing::Values(std::vector<std::string>{"--duration", "3", "--set", "Display Type=5ms"},
-                    std::vector<std::string>{"--duration", "3", "--set",
-                                             "Display Type=Sample Sync"},
-                    std::vector<std::string>{"--duration", "3", "--set", "Display Type=Sample",
-                                             "--at", "1:Active=HOLD"},
-                    std::vector<std::string>{"--duration", "4", "--rate", "44100", "--block", "100",
-                                             "--fps", "24", "--set", "Display Type=200ms", "--at",
-                                             "1.5:Display Type=1ms", "--at", "3:Active=OFF"}));
+    testing::Values(
+        Scenario{"Peaks5ms", {"--duration", "3", "--set", "Display Type=5ms"}},
+        Scenario{"SampleSync", {"--duration", "3", "--set", "Display Type=Sample Sync"}},
+        Scenario{"SampleThenHold",
+                 {"--duration", "3", "--set", "Display Type=Sample", "--at", "1:Active=HOLD"}},
+        Scenario{"PeriodChangesAt44100",
+                 {"--duration", "4", "--rate", "44100", "--block", "100", "--fps", "24", "--set",
+                  "Display Type=200ms", "--at", "1.5:Display Type=1ms", "--at", "3:Active=OFF"}}),
+    [](const testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 } // namespace
