@@ -117,6 +117,12 @@ TEST_F(View, TakesWellFormedEventsOnlyAndHoldsControlsToTheirPorts) {
     SendFrame(*view);
     EXPECT_EQ(link.frame_reads, 2);
     EXPECT_GT(DrawnRows(view->Paint()), 10);
+    const struct {
+        LV2_Atom atom;
+        int32_t body;
+    } peak{{4, 12}, display_message::EncodePeak(0.5f, -0.5f)};
+    lv2ui::DeliverPortEvent(*view, kUrids, 3, sizeof peak, 10, &peak);
+    EXPECT_TRUE(view->NeedsPaint()) << "a peak starts the scrolling envelope";
 
     const lv2ui::FrameReadAtom reply = lv2ui::MakeFrameRead(kUrids, -1);
     EXPECT_EQ(sizeof reply, sizeof(LV2_Atom) + 4);
