@@ -4,6 +4,7 @@
 #include "Instance.h"
 #include "ModuleLibrary.h"
 #include "Protocol.h"
+#include "TempPath.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <limits>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -190,9 +190,10 @@ void ExpectSameSamples(const std::string& file, const std::vector<float>& input)
 }
 
 TEST(LilvTools, ApplyPassesAudioThroughBitForBit) {
-    const std::string dir = ::testing::TempDir();
+    const std::string in = lv2test::TempPath("apply_in.wav");
+    const std::string out = lv2test::TempPath("apply_out.wav");
     std::vector<float> input;
-    WriteWav(dir + "lv2_in.wav", input);
+    WriteWav(in, input);
     const char* settings[] = {
         "",
         "-c active 1 -c display_type -1",
@@ -202,18 +203,22 @@ TEST(LilvTools, ApplyPassesAudioThroughBitForBit) {
     };
     for (const char* setting : settings) {
         SCOPED_TRACE(setting);
-        std::remove((dir + "lv2_out.wav").c_str());
+        std::remove(out.c_str());
         int status = 0;
-        Shell(std::string("lv2apply ") + setting + " -i " + dir + "lv2_in.wav -o " + dir +
-                  "lv2_out.wav " + lv2proto::kPluginUri + " 2>/dev/null",
+        Shell(std::string("lv2apply ") + setting + " -i " + in + " -o " + out + " " +
+                  lv2proto::kPluginUri + " 2>/dev/null",
               &status);
         ASSERT_EQ(status, 0);
-        ExpectSameSamples(dir + "lv2_out.wav", input);
+        ExpectSameSamples(out, input);
     }
+    std::remove(in.c_str());
+    std::remove(out.c_str());
 }
 
 TEST(LilvTools, TheInstalledBundleWorksWhereItIsPut) {
-    const std::string prefix = ::testing::TempDir() + "lv2_prefix";
+    const std::string prefix = lv2test::TempPath("prefix");
+    const std::string in = lv2test::TempPath("installed_in.wav");
+    const std::string out = lv2test::TempPath("installed_out.wav");
     int status = 0;
     Shell("rm -rf '" + prefix +
               "' && '" CMAKE_COMMAND "' --install '" BUILD_DIR "' --component lv2 --prefix '" +
@@ -227,12 +232,13 @@ TEST(LilvTools, TheInstalledBundleWorksWhereItIsPut) {
               std::string::npos)
         << info;
     std::vector<float> input;
-    WriteWav(::testing::TempDir() + "lv2_in.wav", input);
-    Shell("lv2apply -c active 1 -i " + ::testing::TempDir() + "lv2_in.wav -o " +
-              ::testing::TempDir() + "lv2_installed.wav " + lv2proto::kPluginUri,
+    WriteWav(in, input);
+    Shell("lv2apply -c active 1 -i " + in + " -o " + out + " " + lv2proto::kPluginUri +
+              " 2>/dev/null",
           &status, lv2_path);
-    ASSERT_EQ(status, 0);
-    ExpectSameSamples(::testing::TempDir() + "lv2_installed.wav", input);
+    EXPECT_EQ(status, 0);
+    ExpectSameSamples(out, input);
+    Shell("rm -rf '" + prefix + "' '" + in + "' '" + out + "'");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "ModuleLibrary.h"
 #include "Options.h"
 #include "Signal.h"
+#include "TempPath.h"
 
 #include <gtest/gtest.h>
 
@@ -46,9 +47,10 @@ std::string Quote(const std::string& text) {
 
 // The reference host's receive and notify lines for these options.
 std::vector<std::string> ReferenceLog(const std::vector<std::string>& args) {
-    const std::string dir = ::testing::TempDir();
-    std::string command = Quote(WAVEPREVIEW_PATH) + " --quiet --log " + Quote(dir + "ref.log") +
-                          " -o " + Quote(dir + "ref.png");
+    const std::string log_path = lv2test::TempPath("reference.log");
+    const std::string png_path = lv2test::TempPath("reference.png");
+    std::string command =
+        Quote(WAVEPREVIEW_PATH) + " --quiet --log " + Quote(log_path) + " -o " + Quote(png_path);
     for (const std::string& a : args) {
         command += " " + Quote(a);
     }
@@ -57,13 +59,15 @@ std::vector<std::string> ReferenceLog(const std::vector<std::string>& args) {
         return {};
     }
     std::vector<std::string> lines;
-    std::ifstream log(dir + "ref.log");
+    std::ifstream log(log_path);
     for (std::string line; std::getline(log, line);) {
         if (line.find(" receive ") != std::string::npos ||
             line.find(" notify ") != std::string::npos) {
             lines.push_back(line);
         }
     }
+    std::remove(log_path.c_str());
+    std::remove(png_path.c_str());
     return lines;
 }
 

@@ -4,13 +4,16 @@
 
 #include "Instance.h"
 #include "ModuleLibrary.h"
+#include "TempPath.h"
 #include "TurtleWriter.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,7 +34,7 @@ TEST(Turtle, ARenamedPlugChangesTheDescriptionLilvReads) {
     module.plugs[1].name = "View \"Mode\" \\ 2";
     module.plugs[1].choices[4].name = "Five ms";
     const lv2turtle::BundleFiles files{"strip_viewer_dsp.so", "strip_viewer_ui.so", "p.ttl"};
-    const std::string dir = ::testing::TempDir() + "renamed.lv2/";
+    const std::string dir = lv2test::TempPath("renamed.lv2/");
     mkdir(dir.c_str(), 0755);
     std::ofstream(dir + "manifest.ttl") << lv2turtle::ManifestTurtle(files);
     std::ofstream(dir + "p.ttl") << lv2turtle::PluginTurtle(module, files);
@@ -61,6 +64,9 @@ TEST(Turtle, ARenamedPlugChangesTheDescriptionLilvReads) {
     lilv_node_free(uri);
     lilv_node_free(bundle);
     lilv_world_free(world);
+    std::remove((dir + "manifest.ttl").c_str());
+    std::remove((dir + "p.ttl").c_str());
+    rmdir(dir.c_str());
 }
 
 TEST(Turtle, SymbolsAreValidAndDistinct) {
