@@ -38,8 +38,6 @@ public:
     LilvRig& operator=(const LilvRig&) = delete;
 
     bool Ready() const { return m_instance != nullptr; }
-    const LilvPlugin* Plugin() const { return m_plugin; }
-    LilvWorld* World() const { return m_world; }
     const std::string& LogText() const { return m_log; }
     LV2_URID Map(const char* uri);
 
