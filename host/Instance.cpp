@@ -345,33 +345,12 @@ void Instance::Deliver() {
 }
 
 void Instance::WriteAudioVariable(const PlugInfo& plug) {
-    if (plug.variable == nullptr) {
-        return;
-    }
-    const uint32_t bits = m_values[plug.index];
-    switch (plug.datatype) {
-    case PIN_TYPE_ENUM: {
-        const auto v = static_cast<int16_t>(bits);
-        std::memcpy(plug.variable, &v, sizeof v);
-        break;
-    }
-    case PIN_TYPE_BOOL: {
-        const auto v = static_cast<uint8_t>(bits != 0);
-        std::memcpy(plug.variable, &v, sizeof v);
-        break;
-    }
-    case PIN_TYPE_FLOAT:
-    case PIN_TYPE_INT:
-        std::memcpy(plug.variable, &bits, sizeof bits);
-        break;
-    case PIN_TYPE_AUDIO: {
+    if (plug.variable != nullptr && plug.datatype == PIN_TYPE_AUDIO) {
         float* buffer = m_audio_buffers[plug.index].data();
         std::memcpy(plug.variable, &buffer, sizeof buffer);
-        break;
+        return;
     }
-    default: // a type the host does not know: its variable's width is unknown, leave it
-        break;
-    }
+    WritePlugVariable(plug, m_values[plug.index]);
 }
 
 void Instance::AnnouncePin(const PlugInfo& plug) {

@@ -176,6 +176,30 @@ uint32_t WrittenBits(const PlugInfo& plug, int32_t value, float opt) {
     return plug.datatype == PIN_TYPE_FLOAT ? FloatBits(opt) : NormaliseInt(plug.datatype, value);
 }
 
+void WritePlugVariable(const PlugInfo& plug, uint32_t bits) {
+    if (plug.variable == nullptr) {
+        return;
+    }
+    switch (plug.datatype) {
+    case PIN_TYPE_ENUM: {
+        const auto v = static_cast<int16_t>(bits);
+        std::memcpy(plug.variable, &v, sizeof v);
+        break;
+    }
+    case PIN_TYPE_BOOL: {
+        const auto v = static_cast<uint8_t>(bits != 0);
+        std::memcpy(plug.variable, &v, sizeof v);
+        break;
+    }
+    case PIN_TYPE_FLOAT:
+    case PIN_TYPE_INT:
+        std::memcpy(plug.variable, &bits, sizeof bits);
+        break;
+    default: // audio buffers are the host's business; an unknown type's width is unknown
+        break;
+    }
+}
+
 uint32_t InitialValue(const PlugInfo& plug) {
     if (!plug.default_text || plug.datatype == PIN_TYPE_AUDIO) {
         return 0;

@@ -51,6 +51,10 @@ float BitsFloat(uint32_t bits);
 // value, cut to the plug's variable, otherwise.
 uint32_t WrittenBits(const PlugInfo& plug, int32_t value, float opt);
 
+// Writes a value into the audio side's variable for the plug, in the variable's own width. Does
+// nothing for plugs without a variable, audio plugs and types of unknown width. Allocates nothing.
+void WritePlugVariable(const PlugInfo& plug, uint32_t bits);
+
 // The value a plug starts with: its default text when it has one it can read, else zero.
 uint32_t InitialValue(const PlugInfo& plug);
 

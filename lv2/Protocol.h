@@ -1,0 +1,226 @@
+// The vocabulary both binaries of the plug-in bundle share: the URIs of the plug-in, its view and
+// the messages between them, and the port layout, which both sides derive from the module's own
+// plug table so that neither keeps a copy of it.
+//
+// Messages travel as atoms whose type is the message kind and whose body is its payload:
+//   Frame     (plug-in -> view) the 800 frame bytes as the audio half sent them;
+//   Peak      (plug-in -> view) one int32, the peak message's value;
+//   FrameRead (view -> plug-in) one int32, the value the view sent with its "frame read" reply.
+#pragma once
+
+#include "PlugTable.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lv2proto {
+
+#define STRIP_VIEWER_URI "urn:strip-viewer:display"
+
+constexpr const char* kPluginUri = STRIP_VIEWER_URI;
+constexpr const char* kUiUri = STRIP_VIEWER_URI "#ui";
+constexpr const char* kFrameUri = STRIP_VIEWER_URI "#Frame";
+constexpr const char* kPeakUri = STRIP_VIEWER_URI "#Peak";
+constexpr const char* kFrameReadUri = STRIP_VIEWER_URI "#FrameRead";
+// Extension data of the plug-in: its counters, read by hosts that know the URI (the tests).
+constexpr const char* kCountersUri = STRIP_VIEWER_URI "#counters";
+
+struct Counters {
+    // Messages that found no room on the notify port (or no port) and were dropped.
+    int64_t (*dropped)(void* instance);
+    // Messages written to the notify port.
+    int64_t (*sent)(void* instance);
+};
+
+// The module file both binaries load from their own bundle folder.
+constexpr const char* kModuleFile = "Module.so";
+
+// Fixed ports; the module's other plugs follow from kFirstControlPort in plug index order.
+constexpr uint32_t kPortAudioIn = 0;
+constexpr uint32_t kPortAudioOut = 1;
+constexpr uint32_t kPortControl = 2; // atom input: view -> plug-in
+constexpr uint32_t kPortNotify = 3;  // atom output: plug-in -> view
+constexpr uint32_t kFirstControlPort = 4;
+
+constexpr const char* kSymbolAudioOut = "audio_out";
+constexpr const char* kSymbolControl = "control";
+constexpr const char* kSymbolNotify = "notify";
+
+// A port symbol from a plug name: lower case, each run of other characters one "_", none at
+// either end, and never starting with a digit.
+inline std::string PortSymbol(const std::string& name) {
+    std::string symbol;
+    bool gap = false;
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if (std::isalnum(u) != 0 && u < 0x80) {
+            if (gap && !symbol.empty()) {
+                symbol += '_';
+            }
+            gap = false;
+            symbol += static_cast<char>(std::tolower(u));
+        } else {
+            gap = true;
+        }
+    }
+    if (symbol.empty() || std::isdigit(static_cast<unsigned char>(symbol[0])) != 0) {
+        symbol.insert(0, "p_");
+    }
+    return symbol;
+}
+
+// The range a control port offers for a plug. The table gives choices but no ranges; these
+// follow the plug's kind and, for whole numbers, its name: colour components 0 to 255 (the
+// background's may be -1, "no background"), blends 0 to 255, percentages 0 to 100.
+struct PlugRange {
+    float min = 0.0f;
+    float max = 0.0f;
+};
+
+inline bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+inline bool IsBackgroundComponent(const sehost::PlugInfo& plug) {
+    return plug.datatype == PIN_TYPE_INT && plug.name.rfind("Background ", 0) == 0 &&
+           (EndsWith(plug.name, " Red") || EndsWith(plug.name, " Green") ||
+            EndsWith(plug.name, " Blue"));
+}
+
+inline PlugRange RangeOf(const sehost::PlugInfo& plug) {
+    switch (plug.datatype) {
+    case PIN_TYPE_ENUM: {
+        if (plug.choices.empty()) {
+            return {-32768.0f, 32767.0f};
+        }
+        PlugRange range{static_cast<float>(plug.choices[0].value),
+                        static_cast<float>(plug.choices[0].value)};
+        for (const sehost::Choice& choice : plug.choices) {
+            range.min = std::fmin(range.min, static_cast<float>(choice.value));
+            range.max = std::fmax(range.max, static_cast<float>(choice.value));
+        }
+        return range;
+    }
+    case PIN_TYPE_BOOL:
+        return {0.0f, 1.0f};
+    case PIN_TYPE_FLOAT:
+        return {0.0f, 16.0f};
+    case PIN_TYPE_INT:
+        if (IsBackgroundComponent(plug)) {
+            return {-1.0f, 255.0f};
+        }
+        if (EndsWith(plug.name, " Red") || EndsWith(plug.name, " Green") ||
+            EndsWith(plug.name, " Blue") || plug.name.find("Alpha") != std::string::npos) {
+            return {0.0f, 255.0f};
+        }
+        if (EndsWith(plug.name, "%")) {
+            return {0.0f, 100.0f};
+        }
+        return {-32768.0f, 32767.0f};
+    default:
+        return {};
+    }
+}
+
+// The plug value (raw bits, as the host library holds them) that a port's float stands for,
+// held to the port's range; choices snap to the nearest listed value. Nothing for NaN, which
+// leaves the plug as it is. Allocates nothing.
+inline std::optional<uint32_t> PortValueBits(const sehost::PlugInfo& plug, const PlugRange& range,
+                                             float value) {
+    if (std::isnan(value)) {
+        return std::nullopt;
+    }
+    const float held = std::fmin(std::fmax(value, range.min), range.max);
+    if (plug.datatype == PIN_TYPE_FLOAT) {
+        return sehost::FloatBits(held);
+    }
+    auto whole = static_cast<int32_t>(std::lround(held));
+    if (plug.datatype == PIN_TYPE_ENUM && !plug.choices.empty()) {
+        int32_t best = plug.choices[0].value;
+        for (const sehost::Choice& choice : plug.choices) {
+            if (std::abs(choice.value - whole) < std::abs(best - whole)) {
+                best = choice.value;
+            }
+        }
+        whole = best;
+    }
+    return sehost::NormaliseInt(plug.datatype, whole);
+}
+
+// A plug value as a port's float.
+inline float BitsPortValue(const sehost::PlugInfo& plug, uint32_t bits) {
+    if (plug.datatype == PIN_TYPE_FLOAT) {
+        return sehost::BitsFloat(bits);
+    }
+    return static_cast<float>(static_cast<int32_t>(bits));
+}
+
+struct ControlPort {
+    uint32_t port = 0;
+    int32_t plug = 0; // index into the plug table
+    std::string symbol;
+    PlugRange range;
+};
+
+struct PortLayout {
+    int32_t audio_plug = -1; // the plug behind port 0
+    std::string audio_symbol;
+    std::vector<ControlPort> controls; // by port, from kFirstControlPort on
+
+    uint32_t PortCount() const {
+        return kFirstControlPort + static_cast<uint32_t>(controls.size());
+    }
+
+    // The control port's entry, or null for the fixed ports and ports out of range.
+    const ControlPort* Control(uint32_t port) const {
+        if (port < kFirstControlPort || port >= PortCount()) {
+            return nullptr;
+        }
+        return &controls[port - kFirstControlPort];
+    }
+};
+
+// The port layout for a plug table: the first audio input is port 0, every other plug that is
+// not audio becomes a control input. Symbols are made unique with a numeric suffix.
+inline PortLayout LayoutPorts(const std::vector<sehost::PlugInfo>& plugs) {
+    PortLayout layout;
+    std::vector<std::string> taken = {kSymbolAudioOut, kSymbolControl, kSymbolNotify};
+    const auto unique = [&taken](std::string symbol) {
+        const std::string stem = symbol;
+        for (int n = 2;; ++n) {
+            bool clash = false;
+            for (const std::string& t : taken) {
+                clash = clash || t == symbol;
+            }
+            if (!clash) {
+                break;
+            }
+            symbol = stem + "_" + std::to_string(n);
+        }
+        taken.push_back(symbol);
+        return symbol;
+    };
+    for (const sehost::PlugInfo& plug : plugs) {
+        if (plug.datatype == PIN_TYPE_AUDIO) {
+            if (layout.audio_plug < 0 && plug.direction == DR_IN) {
+                layout.audio_plug = plug.index;
+                layout.audio_symbol = unique(PortSymbol(plug.name));
+            }
+            continue; // further audio plugs get silence
+        }
+        ControlPort control;
+        control.port = kFirstControlPort + static_cast<uint32_t>(layout.controls.size());
+        control.plug = plug.index;
+        control.symbol = unique(PortSymbol(plug.name));
+        control.range = RangeOf(plug);
+        layout.controls.push_back(control);
+    }
+    return layout;
+}
+
+} // namespace lv2proto

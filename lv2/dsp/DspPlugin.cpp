@@ -1,0 +1,378 @@
+#include "DspPlugin.h"
+
+#include "Instance.h"
+
+#include <lv2/atom/util.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/options/options.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace lv2dsp {
+
+namespace {
+
+// The block size the audio side is told when the host does not say its largest block, and the
+// largest it is ever given at once (a longer run() is cut into blocks of this size).
+constexpr int32_t kDefaultBlockSize = 4096;
+constexpr int32_t kMaxBlockSize = 65536;
+// A message larger than this does not come from a display; it is dropped, not copied.
+constexpr int32_t kMaxMessageBytes = 1 << 20;
+
+// Tells the host's log, or stderr when the host has none.
+void LogError(const LV2_Log_Log* log, LV2_URID error_type, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (log != nullptr && error_type != 0) {
+        log->vprintf(log->handle, error_type, format, args);
+    } else {
+        std::vfprintf(stderr, format, args);
+    }
+    va_end(args);
+}
+
+int32_t MaxBlockLength(const LV2_Feature* const* features, const LV2_URID_Map* map) {
+    const void* data = FeatureData(features, LV2_OPTIONS__options);
+    if (data == nullptr || map == nullptr) {
+        return kDefaultBlockSize;
+    }
+    const LV2_URID max_block = map->map(map->handle, LV2_BUF_SIZE__maxBlockLength);
+    const LV2_URID atom_int = map->map(map->handle, LV2_ATOM__Int);
+    for (auto* o = static_cast<const LV2_Options_Option*>(data); o->key != 0; ++o) {
+        if (o->key == max_block && o->type == atom_int && o->size == sizeof(int32_t)) {
+            const int32_t value = *static_cast<const int32_t*>(o->value);
+            if (value >= 1 && value <= kMaxBlockSize) {
+                return value;
+            }
+        }
+    }
+    return kDefaultBlockSize;
+}
+
+} // namespace
+
+const void* FeatureData(const LV2_Feature* const* features, const char* uri) {
+    for (const LV2_Feature* const* f = features; f != nullptr && *f != nullptr; ++f) {
+        if (std::strcmp((*f)->URI, uri) == 0) {
+            return (*f)->data;
+        }
+    }
+    return nullptr;
+}
+
+DspPlugin* DspPlugin::Create(double sample_rate, const char* bundle_path,
+                             const LV2_Feature* const* features) {
+    auto* map = static_cast<const LV2_URID_Map*>(FeatureData(features, LV2_URID__map));
+    const auto* log = static_cast<const LV2_Log_Log*>(FeatureData(features, LV2_LOG__log));
+    if (map != nullptr && map->map == nullptr) {
+        map = nullptr;
+    }
+    const LV2_URID error_type =
+        log != nullptr && map != nullptr ? map->map(map->handle, LV2_LOG__Error) : 0;
+    if (map == nullptr) {
+        // Such a host has no atom ports to give either: the audio still passes through and is
+        // captured, and the messages, with nowhere to go, are counted as dropped.
+        LogError(log, 0,
+                 "strip-viewer: the host offers no URID map (%s): the audio passes through, "
+                 "but the plug-in cannot send its view any messages\n",
+                 LV2_URID__map);
+    }
+    std::unique_ptr<DspPlugin> plugin(new (std::nothrow) DspPlugin());
+    if (!plugin) {
+        return nullptr;
+    }
+    std::string error;
+    try {
+        if (!plugin->Open(sample_rate, bundle_path != nullptr ? bundle_path : "", features, map,
+                          error)) {
+            LogError(log, error_type, "strip-viewer: %s\n", error.c_str());
+            return nullptr;
+        }
+    } catch (const std::exception& e) {
+        LogError(log, error_type, "strip-viewer: %s\n", e.what());
+        return nullptr;
+    }
+    return plugin.release();
+}
+
+bool DspPlugin::Open(double sample_rate, const std::string& bundle,
+                     const LV2_Feature* const* features, const LV2_URID_Map* map,
+                     std::string& error) {
+    if (!(sample_rate >= 1000.0 && sample_rate <= 1000000.0)) {
+        error = "a sample rate of " + std::to_string(sample_rate) +
+                " Hz is outside the 1000 to 1000000 Hz the module works at";
+        return false;
+    }
+    if (map != nullptr) {
+        m_urid_sequence = map->map(map->handle, LV2_ATOM__Sequence);
+        m_urid_frame = map->map(map->handle, lv2proto::kFrameUri);
+        m_urid_peak = map->map(map->handle, lv2proto::kPeakUri);
+        m_urid_frame_read = map->map(map->handle, lv2proto::kFrameReadUri);
+    }
+
+    std::string folder = bundle;
+    if (!folder.empty() && folder.back() != '/') {
+        folder += '/';
+    }
+    m_library = sehost::ModuleLibrary::Load(folder + lv2proto::kModuleFile);
+    ModuleProperties properties{};
+    if (m_library->GetProperties()(0, &properties) == 0) {
+        error = m_library->Path() + " describes no module";
+        return false;
+    }
+    auto* audio = static_cast<AudioPlugRecord*>(m_library->MakeModule()(
+        0, MODULE_TYPE_AUDIO, &HostEntry, reinterpret_cast<intptr_t>(this)));
+    if (audio == nullptr || audio->magic != AUDIO_PLUG_MAGIC || audio->dispatcher == nullptr ||
+        audio->event == nullptr) {
+        error = m_library->Path() + " made no usable audio side";
+        return false;
+    }
+    m_audio = audio;
+
+    m_plugs = sehost::DiscoverPlugs(m_audio);
+    m_layout = lv2proto::LayoutPorts(m_plugs);
+    if (m_layout.audio_plug < 0) {
+        error = m_library->Path() + " has no audio input";
+        return false;
+    }
+    m_values.resize(m_plugs.size());
+    m_control_ports.assign(m_layout.controls.size(), nullptr);
+    for (const lv2proto::ControlPort& control : m_layout.controls) {
+        const sehost::PlugInfo& plug = m_plugs[control.plug];
+        if (plug.audio_side) { // the view's plugs are the UI's business
+            m_audio_controls.push_back(
+                {control.port - lv2proto::kFirstControlPort, &plug, control.range, 0, false});
+        }
+    }
+    for (const sehost::PlugInfo& plug : m_plugs) {
+        m_values[plug.index] = sehost::InitialValue(plug);
+        m_pin_count += plug.audio_side ? 1 : 0;
+    }
+
+    CallAudio(AUDIO_OP_SET_SAMPLE_RATE, 0, 0, nullptr, static_cast<float>(sample_rate));
+    m_block_size = MaxBlockLength(features, map);
+    CallAudio(AUDIO_OP_SET_BLOCK_SIZE, 0, m_block_size);
+    for (const sehost::PlugInfo& plug : m_plugs) {
+        if (plug.audio_side && plug.datatype != PIN_TYPE_AUDIO) {
+            sehost::WritePlugVariable(plug, m_values[plug.index]);
+        }
+    }
+    CallAudio(AUDIO_OP_OPEN);
+    // The pins exist only after the open: tell the audio side what every value is now.
+    for (const sehost::PlugInfo& plug : m_plugs) {
+        if (plug.audio_side && plug.datatype != PIN_TYPE_AUDIO) {
+            AnnouncePin(plug);
+        }
+    }
+    return true;
+}
+
+DspPlugin::~DspPlugin() {
+    if (m_audio != nullptr) {
+        CallAudio(AUDIO_OP_CLOSE); // the audio side deletes itself
+        m_audio = nullptr;
+    }
+}
+
+void DspPlugin::Connect(uint32_t port, void* data) {
+    switch (port) {
+    case lv2proto::kPortAudioIn:
+        m_in = static_cast<const float*>(data);
+        return;
+    case lv2proto::kPortAudioOut:
+        m_out = static_cast<float*>(data);
+        return;
+    case lv2proto::kPortControl:
+        m_control = static_cast<const LV2_Atom_Sequence*>(data);
+        return;
+    case lv2proto::kPortNotify:
+        m_notify = static_cast<LV2_Atom_Sequence*>(data);
+        return;
+    default:
+        if (port >= lv2proto::kFirstControlPort && port < m_layout.PortCount()) {
+            m_control_ports[port - lv2proto::kFirstControlPort] = static_cast<const float*>(data);
+        }
+        return;
+    }
+}
+
+void DspPlugin::Run(uint32_t count) {
+    BeginNotify();
+    ReadMessages();
+    ReadControls();
+    const sehost::PlugInfo& input = m_plugs[m_layout.audio_plug];
+    // The audio side reads its input through the pointer in its variable: the host's buffer
+    // itself, so nothing is copied on the way in.
+    if (m_in != nullptr && input.variable != nullptr) {
+        std::memcpy(input.variable, &m_in, sizeof m_in);
+    }
+    uint32_t done = 0;
+    while (done < count) {
+        const auto n = static_cast<int32_t>(
+            std::min<uint32_t>(count - done, static_cast<uint32_t>(m_block_size)));
+        // The process routine is looked up for every block: the audio side may change it.
+        const ProcessRoutine routine = m_audio->process;
+        if (m_in != nullptr && routine != nullptr) {
+            m_in_run = true;
+            routine(m_audio->owner, static_cast<int32_t>(done), n);
+            m_in_run = false;
+        }
+        m_clock += n;
+        done += static_cast<uint32_t>(n);
+    }
+    if (m_out != nullptr && m_out != m_in) {
+        if (m_in != nullptr) {
+            std::memcpy(m_out, m_in, count * sizeof(float));
+        } else {
+            std::memset(m_out, 0, count * sizeof(float));
+        }
+    }
+}
+
+void DspPlugin::ReadControls() {
+    for (AudioControl& control : m_audio_controls) {
+        const float* port = m_control_ports[control.slot];
+        if (port == nullptr) {
+            continue;
+        }
+        // Most runs see the value of the run before: compared as bits, so that NaN counts too.
+        uint32_t seen;
+        std::memcpy(&seen, port, sizeof seen);
+        if (control.seen_valid && seen == control.seen) {
+            continue;
+        }
+        control.seen = seen;
+        control.seen_valid = true;
+        const sehost::PlugInfo& plug = *control.plug;
+        const auto bits = lv2proto::PortValueBits(plug, control.range, *port);
+        if (!bits || *bits == m_values[plug.index]) {
+            continue;
+        }
+        m_values[plug.index] = *bits;
+        sehost::WritePlugVariable(plug, *bits);
+        AnnouncePin(plug);
+    }
+}
+
+void DspPlugin::ReadMessages() {
+    if (m_control == nullptr || m_urid_sequence == 0 || m_control->atom.type != m_urid_sequence) {
+        return;
+    }
+    // Walked by hand, trusting no size: an event that claims more than the sequence holds ends
+    // the walk.
+    const uint32_t total = m_control->atom.size;
+    if (total < sizeof(LV2_Atom_Sequence_Body)) {
+        return;
+    }
+    const auto* base = reinterpret_cast<const uint8_t*>(&m_control->body);
+    uint32_t offset = sizeof(LV2_Atom_Sequence_Body);
+    while (total - offset >= sizeof(LV2_Atom_Event)) {
+        const auto* event = reinterpret_cast<const LV2_Atom_Event*>(base + offset);
+        const uint32_t body = event->body.size;
+        if (body > total - offset - sizeof(LV2_Atom_Event)) {
+            break;
+        }
+        if (event->body.type == m_urid_frame_read && body >= sizeof(int32_t)) {
+            int32_t value;
+            std::memcpy(&value, event + 1, sizeof value);
+            CallAudio(AUDIO_OP_GUI_NOTIFY, 0, value);
+        }
+        const uint32_t step = lv2_atom_pad_size(sizeof(LV2_Atom_Event) + body);
+        if (step > total - offset) {
+            break;
+        }
+        offset += step;
+    }
+}
+
+void DspPlugin::BeginNotify() {
+    m_notify_capacity = 0;
+    if (m_notify == nullptr || m_urid_sequence == 0) {
+        return;
+    }
+    // The host puts the port's capacity in the atom's size.
+    const uint32_t capacity = m_notify->atom.size;
+    m_notify->atom.type = m_urid_sequence;
+    if (capacity < sizeof(LV2_Atom_Sequence_Body)) {
+        m_notify->atom.size = 0; // no room even for the sequence header: every message drops
+        return;
+    }
+    m_notify->atom.size = sizeof(LV2_Atom_Sequence_Body);
+    m_notify->body.unit = 0;
+    m_notify->body.pad = 0;
+    m_notify_capacity = capacity;
+}
+
+void DspPlugin::SendMessage(LV2_URID type, const void* body, uint32_t size) {
+    const uint32_t need = lv2_atom_pad_size(sizeof(LV2_Atom_Event) + size);
+    if (!m_in_run || m_notify_capacity == 0 || m_notify_capacity - m_notify->atom.size < need) {
+        ++m_dropped;
+        return;
+    }
+    auto* event = reinterpret_cast<LV2_Atom_Event*>(reinterpret_cast<uint8_t*>(&m_notify->body) +
+                                                    m_notify->atom.size);
+    event->time.frames = 0;
+    event->body.type = type;
+    event->body.size = size;
+    std::memcpy(event + 1, body, size);
+    m_notify->atom.size += need;
+    ++m_sent;
+}
+
+intptr_t DspPlugin::HostEntry(void* plug, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                              float) {
+    if (plug == nullptr) {
+        return 0;
+    }
+    int32_t magic;
+    std::memcpy(&magic, plug, sizeof magic);
+    if (magic != AUDIO_PLUG_MAGIC) {
+        return 0;
+    }
+    auto* self = reinterpret_cast<DspPlugin*>(static_cast<AudioPlugRecord*>(plug)->hostData);
+    return self != nullptr ? self->AudioRequest(opcode, index, value, ptr) : 0;
+}
+
+intptr_t DspPlugin::AudioRequest(int32_t opcode, int32_t index, int32_t value, void* ptr) {
+    switch (opcode) {
+    case AUDIO_RQ_SAMPLE_CLOCK:
+        return SampleClock32();
+    case AUDIO_RQ_PIN_COUNT:
+        return m_pin_count;
+    case AUDIO_RQ_PIN_BUFFER:
+        return index == m_plugs[m_layout.audio_plug].pin_index ? reinterpret_cast<intptr_t>(m_in)
+                                                               : 0;
+    case AUDIO_RQ_SEND_TO_GUI:
+        if (ptr == nullptr) {
+            SendMessage(m_urid_peak, &value, sizeof value);
+        } else if (index >= 0 && index <= kMaxMessageBytes) {
+            SendMessage(m_urid_frame, ptr, static_cast<uint32_t>(index));
+        } else {
+            ++m_dropped;
+        }
+        return 0;
+    default: // AUDIO_RQ_IDLE, AUDIO_RQ_PROCESS_CHANGED and anything unknown
+        return 0;
+    }
+}
+
+intptr_t DspPlugin::CallAudio(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
+    return m_audio->dispatcher(m_audio, opcode, index, value, ptr, opt);
+}
+
+void DspPlugin::AnnouncePin(const sehost::PlugInfo& plug) {
+    if (plug.pin_index < 0 || plug.pin_index >= m_pin_count) {
+        return;
+    }
+    HostEvent event{};
+    event.time_stamp = SampleClock32();
+    event.kind = EVENT_PIN_STATUS;
+    event.value = sehost::kPinStatusChanged;
+    event.target = plug.pin_index;
+    m_audio->event(m_audio->owner, &event);
+}
+
+} // namespace lv2dsp

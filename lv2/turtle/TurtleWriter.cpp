@@ -1,0 +1,188 @@
+#include "TurtleWriter.h"
+
+#include "HostError.h"
+#include "Protocol.h"
+
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace lv2turtle {
+
+namespace {
+
+const char kPrefixes[] = "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
+                         "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+                         "@prefix log:  <http://lv2plug.in/ns/ext/log#> .\n"
+                         "@prefix lv2:  <http://lv2plug.in/ns/lv2core#> .\n"
+                         "@prefix opts: <http://lv2plug.in/ns/ext/options#> .\n"
+                         "@prefix rdf:  <http://www.w3.org/1999/02/22-rdf-syntax-ns#> .\n"
+                         "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+                         "@prefix rsz:  <http://lv2plug.in/ns/ext/resize-port#> .\n"
+                         "@prefix ui:   <http://lv2plug.in/ns/extensions/ui#> .\n"
+                         "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
+
+// Room on the notify port for a few frames and a 4096-sample block of 1 ms peaks.
+constexpr int kNotifyMinimumSize = 8192;
+
+std::string Uri(const char* uri) {
+    return std::string("<") + uri + ">";
+}
+
+void ControlPortTurtle(std::ostringstream& out, const lv2proto::ControlPort& port,
+                       const sehost::PlugInfo& plug, uint32_t value) {
+    out << "        a lv2:InputPort , lv2:ControlPort ;\n"
+        << "        lv2:index " << port.port << " ;\n"
+        << "        lv2:symbol " << Literal(port.symbol) << " ;\n"
+        << "        lv2:name " << Literal(plug.name) << " ;\n"
+        << "        lv2:default " << Number(lv2proto::BitsPortValue(plug, value)) << " ;\n"
+        << "        lv2:minimum " << Number(port.range.min) << " ;\n"
+        << "        lv2:maximum " << Number(port.range.max);
+    if (plug.datatype == PIN_TYPE_FLOAT) {
+        out << "\n";
+        return;
+    }
+    if (plug.datatype == PIN_TYPE_BOOL) {
+        out << " ;\n        lv2:portProperty lv2:toggled\n";
+        return;
+    }
+    out << " ;\n        lv2:portProperty lv2:integer";
+    if (!plug.choices.empty()) {
+        out << " , lv2:enumeration";
+    }
+    std::vector<std::pair<int32_t, std::string>> points;
+    for (const sehost::Choice& choice : plug.choices) {
+        points.emplace_back(choice.value, choice.name);
+    }
+    if (lv2proto::IsBackgroundComponent(plug)) {
+        points.emplace_back(-1, "No background");
+    }
+    for (size_t i = 0; i < points.size(); ++i) {
+        out << (i == 0 ? " ;\n        lv2:scalePoint " : " ,\n            ") << "[ rdfs:label "
+            << Literal(points[i].second) << " ; rdf:value " << points[i].first << " ]";
+    }
+    out << "\n";
+}
+
+} // namespace
+
+std::string Literal(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Number(double value) {
+    char text[64];
+    if (std::isfinite(value) && value == std::floor(value) && std::fabs(value) < 1e15) {
+        std::snprintf(text, sizeof text, "%.0f", value);
+    } else {
+        std::snprintf(text, sizeof text, "%.9e", value);
+    }
+    return text;
+}
+
+std::string ManifestTurtle(const BundleFiles& files) {
+    std::ostringstream out;
+    out << kPrefixes;
+    out << Uri(lv2proto::kPluginUri) << "\n"
+        << "    a lv2:Plugin ;\n"
+        << "    lv2:binary <" << files.dsp_binary << "> ;\n"
+        << "    rdfs:seeAlso <" << files.description << "> .\n\n";
+    out << Uri(lv2proto::kUiUri) << "\n"
+        << "    a ui:X11UI ;\n"
+        << "    ui:binary <" << files.ui_binary << "> ;\n"
+        << "    rdfs:seeAlso <" << files.description << "> .\n";
+    return out.str();
+}
+
+std::string PluginTurtle(const ModuleDescription& module, const BundleFiles& files) {
+    const lv2proto::PortLayout layout = lv2proto::LayoutPorts(module.plugs);
+    if (layout.audio_plug < 0) {
+        throw sehost::HostError("the module has no audio input to make a plug-in of");
+    }
+    const sehost::PlugInfo& audio = module.plugs[layout.audio_plug];
+    std::ostringstream out;
+    out << kPrefixes;
+    out << Uri(lv2proto::kPluginUri) << "\n"
+        << "    a lv2:Plugin , lv2:AnalyserPlugin ;\n"
+        << "    doap:name " << Literal(module.name) << " ;\n"
+        << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , log:log , opts:options ;\n"
+        << "    ui:ui " << Uri(lv2proto::kUiUri) << " ;\n"
+        << "    lv2:port [\n"
+        << "        a lv2:InputPort , lv2:AudioPort ;\n"
+        << "        lv2:index " << lv2proto::kPortAudioIn << " ;\n"
+        << "        lv2:symbol " << Literal(layout.audio_symbol) << " ;\n"
+        << "        lv2:name " << Literal(audio.name) << "\n"
+        << "    ] , [\n"
+        << "        a lv2:OutputPort , lv2:AudioPort ;\n"
+        << "        lv2:index " << lv2proto::kPortAudioOut << " ;\n"
+        << "        lv2:symbol " << Literal(lv2proto::kSymbolAudioOut) << " ;\n"
+        << "        lv2:name \"Audio_Out\"\n"
+        << "    ] , [\n"
+        << "        a lv2:InputPort , atom:AtomPort ;\n"
+        << "        atom:bufferType atom:Sequence ;\n"
+        << "        atom:supports " << Uri(lv2proto::kFrameReadUri) << " ;\n"
+        << "        lv2:designation lv2:control ;\n"
+        << "        lv2:portProperty lv2:connectionOptional ;\n"
+        << "        lv2:index " << lv2proto::kPortControl << " ;\n"
+        << "        lv2:symbol " << Literal(lv2proto::kSymbolControl) << " ;\n"
+        << "        lv2:name \"Control\"\n"
+        << "    ] , [\n"
+        << "        a lv2:OutputPort , atom:AtomPort ;\n"
+        << "        atom:bufferType atom:Sequence ;\n"
+        << "        atom:supports " << Uri(lv2proto::kFrameUri) << " , " << Uri(lv2proto::kPeakUri)
+        << " ;\n"
+        << "        lv2:designation lv2:control ;\n"
+        << "        lv2:portProperty lv2:connectionOptional ;\n"
+        << "        rsz:minimumSize " << kNotifyMinimumSize << " ;\n"
+        << "        lv2:index " << lv2proto::kPortNotify << " ;\n"
+        << "        lv2:symbol " << Literal(lv2proto::kSymbolNotify) << " ;\n"
+        << "        lv2:name \"Notify\"\n"
+        << "    ]";
+    for (const lv2proto::ControlPort& port : layout.controls) {
+        const sehost::PlugInfo& plug = module.plugs[port.plug];
+        const uint32_t value = static_cast<size_t>(port.plug) < module.defaults.size()
+                                   ? module.defaults[port.plug]
+                                   : sehost::InitialValue(plug);
+        out << " , [\n";
+        ControlPortTurtle(out, port, plug, value);
+        out << "    ]";
+    }
+    out << " .\n\n";
+    out << Uri(lv2proto::kUiUri) << "\n"
+        << "    a ui:X11UI ;\n"
+        << "    ui:binary <" << files.ui_binary << "> ;\n"
+        << "    lv2:requiredFeature urid:map ;\n"
+        << "    lv2:optionalFeature ui:parent , ui:resize , ui:idleInterface , log:log ;\n"
+        << "    lv2:extensionData ui:idleInterface ;\n"
+        << "    ui:portNotification [\n"
+        << "        ui:plugin " << Uri(lv2proto::kPluginUri) << " ;\n"
+        << "        lv2:symbol " << Literal(lv2proto::kSymbolNotify) << " ;\n"
+        << "        ui:notifyType atom:Atom ;\n"
+        << "        ui:protocol atom:eventTransfer\n"
+        << "    ] .\n";
+    return out.str();
+}
+
+} // namespace lv2turtle

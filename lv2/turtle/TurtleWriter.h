@@ -1,0 +1,35 @@
+// Writes the bundle's Turtle from the module's plug table: the manifest, and the plug-in's
+// description with one port per plug (ranges, choices, defaults) and the UI's description.
+#pragma once
+
+#include "PlugTable.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lv2turtle {
+
+struct BundleFiles {
+    std::string dsp_binary; // file names inside the bundle
+    std::string ui_binary;
+    std::string description; // the plug-in's Turtle file
+};
+
+// What the module's table says, and the values a fresh instance shows (raw bits, by plug).
+struct ModuleDescription {
+    std::string name;
+    std::vector<sehost::PlugInfo> plugs;
+    std::vector<uint32_t> defaults;
+};
+
+std::string ManifestTurtle(const BundleFiles& files);
+// Throws sehost::HostError when the table has no audio input.
+std::string PluginTurtle(const ModuleDescription& module, const BundleFiles& files);
+
+// A Turtle string literal, quotes included.
+std::string Literal(const std::string& text);
+// A number as a Turtle literal: integers as integers, others as decimals.
+std::string Number(double value);
+
+} // namespace lv2turtle
