@@ -177,18 +177,19 @@ void GuiModule::PinChanged(GuiPinRef* pin) {
 }
 
 void GuiModule::RequestRedraw(bool mark_points) {
+    // The mark does not wait for the request: a repaint already asked for without it (a style
+    // change under HOLD) must still draw the points this change makes.
+    if (mark_points) {
+        m_rebuild_points = 1;
+    }
     const int32_t before = m_request_count;
     // Saturates: a host may go a very long time without painting.
     if (before < std::numeric_limits<int32_t>::max()) {
         m_request_count = before + 1;
     }
-    if (before != 0) {
-        return;
+    if (before == 0) {
+        CallHost(GUI_RQ_INVALIDATE, 0, 0, nullptr, 0.0f);
     }
-    if (mark_points) {
-        m_rebuild_points = 1;
-    }
-    CallHost(GUI_RQ_INVALIDATE, 0, 0, nullptr, 0.0f);
 }
 
 void GuiModule::Receive(int32_t value, int32_t index, void* ptr) {

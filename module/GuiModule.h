@@ -30,8 +30,8 @@ public:
     void Receive(int32_t value, int32_t index, void* ptr) override;
     void PinChanged(GuiPinRef* pin) override;
 
-    // Counts redraw-worthy events; only the first one after a paint asks the host for a repaint
-    // and, if asked to, marks the points for rebuilding.
+    // Counts redraw-worthy events; only the first one after a paint asks the host for a repaint.
+    // Every one that asks to marks the points for rebuilding.
     void RequestRedraw(bool mark_points);
 
     // 0xAARRGGBB from the low 8 bits of each component.
