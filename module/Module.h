@@ -1,9 +1,10 @@
-// The audio side of the module: the plug table, and the capture engine that
-// turns "Audio_In" into frame messages (sample modes) or peak messages (peak modes).
+// The audio side of the module: the capture engine that turns "Audio_In" into frame messages
+// (sample modes) or peak messages (peak modes).
 #pragma once
 
 #include "DisplayMessage.h"
 #include "SEModule_base.h"
+#include "plug_table.h"
 #include "se_types.h"
 
 #include <cstdint>
@@ -16,7 +17,9 @@ public:
     void OnPlugStateChange(SEPin* pin) override;
     void Open() override;
     void Close() override;
-    bool GetPinProperties(int32_t index, SEPinProperties* properties) override;
+    bool GetPinProperties(int32_t index, SEPinProperties* properties) override {
+        return DescribePlug(index, m_plugs, *properties);
+    }
     void OnGuiNotify(int32_t value, int32_t index, void* ptr) override;
 
     // The capture routine: installed as the process routine by Open, called once per block with
@@ -35,15 +38,13 @@ private:
     void CapturePeaks(const float* input, int32_t count);
     void CaptureFrame(const float* input, int32_t count);
 
-    float* m_input;            // variable of plug 0: the host's buffer of "Audio_In"
-    float m_period_min;        // smallest sample of the running period (peak modes)
-    float m_period_max;        // largest sample of the running period (peak modes)
-    int32_t m_capture_state;   // 1 armed, 2 searching, -1 capturing after a trigger, 0 idle
-    int32_t m_write_index;     // next frame byte; always 0 to 799
-    int32_t m_countdown;       // samples left in the frame or period; always at least 1
-    int32_t m_frame_length;    // samples per frame or period; always at least 1
-    int32_t m_previous_sample; // raw bits of the last sample the trigger search looked at
+    AudioPlugVariables m_plugs; // "Audio_In", "Display Type" and "Active", as the host writes them
+    float m_period_min;         // smallest sample of the running period (peak modes)
+    float m_period_max;         // largest sample of the running period (peak modes)
+    int32_t m_capture_state;    // 1 armed, 2 searching, -1 capturing after a trigger, 0 idle
+    int32_t m_write_index;      // next frame byte; always 0 to 799
+    int32_t m_countdown;        // samples left in the frame or period; always at least 1
+    int32_t m_frame_length;     // samples per frame or period; always at least 1
+    int32_t m_previous_sample;  // raw bits of the last sample the trigger search looked at
     uint8_t m_frame[display_message::kFrameBytes];
-    int16_t m_display_type; // variable of plug 1
-    int16_t m_active;       // variable of plug 2
 };
