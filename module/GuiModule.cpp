@@ -200,7 +200,7 @@ void GuiModule::Receive(int32_t value, int32_t index, void* ptr) {
     ReceiveFrame(index, static_cast<const uint8_t*>(ptr));
     // Answered in every state and only after the bytes are read: the audio side waits for this
     // before it captures into its frame buffer again.
-    SendToAudio(-1, 0, nullptr);
+    SendToAudio(display_message::kFrameReadReply, 0, nullptr);
 }
 
 void GuiModule::ReceivePeak(int32_t value) {

@@ -150,6 +150,8 @@ Module::~Module() = default;
 
 void Module::Close() {}
 
+// The GUI side's only notification is the frame-read reply (display_message::kFrameReadReply),
+// so its arguments need no reading: the frame buffer is free again, and the next frame may begin.
 void Module::OnGuiNotify(int32_t, int32_t, void*) {
     m_capture_state = CAPTURE_ARMED;
 }
@@ -265,6 +267,8 @@ void Module::CaptureFrame(const float* input, int32_t count) {
     if (m_countdown == 0 || m_write_index == kFrameBytes) {
         m_countdown = m_frame_length;
         m_write_index = 0;
+        // The GUI side reads m_frame whenever the host delivers this: capture nothing until its
+        // reply.
         m_capture_state = CAPTURE_IDLE;
         CallHost(AUDIO_RQ_SEND_TO_GUI, kFrameBytes, 0, m_frame, 0.0f);
         if (m_plugs.active == ACTIVE_HOLD) {
