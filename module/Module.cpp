@@ -16,6 +16,10 @@ using display_message::kFrameBytes;
 // by each change of "Display Type".
 float g_samples_per_ms = 44.1f;
 
+// The frame length until "Display Type" first sets one: the 1 ms period at the 44.1 samples per
+// millisecond assumed before any Open.
+constexpr int32_t kFirstFrameLength = 44;
+
 // Period lengths of the peak display types 1 to 10, in milliseconds.
 const int32_t kPeriodMilliseconds[10] = {1, 2, 5, 10, 20, 40, 60, 80, 100, 200};
 
@@ -140,10 +144,8 @@ static void ModuleCaptureEntry(void* object, int32_t offset, int32_t count) {
 }
 
 Module::Module(HostCallback callback, intptr_t host_argument)
-    : SEModule_base(callback, host_argument), m_plugs(), m_period_min(0.0f), m_period_max(0.0f),
-      m_capture_state(CAPTURE_ARMED), m_write_index(0), m_countdown(44), m_frame_length(44),
-      m_previous_sample(0), m_frame() {
-    std::memset(m_frame, 128, sizeof(m_frame));
+    : SEModule_base(callback, host_argument), m_plugs() {
+    ResetCapture();
 }
 
 Module::~Module() = default;
@@ -153,31 +155,38 @@ void Module::Close() {}
 // The GUI side's only notification is the frame-read reply (display_message::kFrameReadReply),
 // so its arguments need no reading: the frame buffer is free again, and the next frame may begin.
 void Module::OnGuiNotify(int32_t, int32_t, void*) {
-    m_capture_state = CAPTURE_ARMED;
+    m_capture_state = CaptureState::kReady;
+}
+
+void Module::ResetCapture() {
+    m_period_min = 0.0f;
+    m_period_max = 0.0f;
+    m_capture_state = CaptureState::kReady;
+    m_write_index = 0;
+    m_countdown = kFirstFrameLength;
+    m_frame_length = kFirstFrameLength;
+    m_previous_sample = 0;
+    std::memset(m_frame, 128, sizeof(m_frame)); // silence
 }
 
 void Module::Open() {
     SEModule_base::Open();
     SetProcessRoutine(ProcessSelection{&ModuleCaptureEntry, 0, 0});
     g_samples_per_ms = static_cast<float>(static_cast<long double>(SampleRate()) * 0.001L);
-    m_period_min = 0.0f;
-    m_period_max = 0.0f;
-    m_capture_state = CAPTURE_ARMED;
-    m_frame_length = 44;
-    m_countdown = 44;
-    m_write_index = 0;
-    std::memset(m_frame, 128, sizeof(m_frame));
+    ResetCapture();
 }
 
 void Module::OnPlugStateChange(SEPin* pin) {
     if (pin->Index() != PLUG_DISPLAY_TYPE) {
         return;
     }
+    // The types without a length of their own keep the one they had: the peak types past the
+    // last period, and the negative ones below Sample Sync (which capture as it does).
     const int32_t type = m_plugs.display_type;
     if (type == DISPLAY_SAMPLE_SYNC || type == DISPLAY_SAMPLE) {
         m_frame_length = kFrameBytes;
-        m_capture_state = CAPTURE_ARMED;
-    } else if (type >= DISPLAY_FIRST_PERIOD && type <= DISPLAY_LAST_PERIOD) {
+        m_capture_state = CaptureState::kReady;
+    } else if (IsPeakMode() && type <= DISPLAY_LAST_PERIOD) {
         m_frame_length = PeriodLength(g_samples_per_ms, kPeriodMilliseconds[type - 1]);
     }
     m_countdown = m_frame_length;
@@ -193,7 +202,7 @@ void Module::Capture(int32_t offset, int32_t count) {
         return;
     }
     const float* input = m_plugs.input + offset;
-    if (m_plugs.display_type > 0) {
+    if (IsPeakMode()) {
         CapturePeaks(input, count);
     } else {
         CaptureFrame(input, count);
@@ -223,15 +232,15 @@ void Module::CapturePeaks(const float* input, int32_t count) {
 }
 
 void Module::CaptureFrame(const float* input, int32_t count) {
-    if (m_capture_state == CAPTURE_IDLE) {
+    if (m_capture_state == CaptureState::kAwaitingReply) {
         return;
     }
     int32_t position = 0;
-    if (m_plugs.display_type < 0 &&
-        (m_capture_state == CAPTURE_ARMED || m_capture_state == CAPTURE_SEARCHING)) {
-        if (m_capture_state == CAPTURE_ARMED) {
+    if (IsSynced() &&
+        (m_capture_state == CaptureState::kReady || m_capture_state == CaptureState::kSearching)) {
+        if (m_capture_state == CaptureState::kReady) {
             m_previous_sample = SampleBits(input[0]);
-            m_capture_state = CAPTURE_SEARCHING;
+            m_capture_state = CaptureState::kSearching;
         }
         // A rising crossing: previous sample negative or +0.0, this one +0.0 or positive.
         int32_t previous = m_previous_sample;
@@ -246,7 +255,7 @@ void Module::CaptureFrame(const float* input, int32_t count) {
         if (position == count) {
             return; // no trigger in this block: keep searching in the next
         }
-        m_capture_state = CAPTURE_TRIGGERED;
+        m_capture_state = CaptureState::kCapturing;
     }
 
     // The run ends at the block's end, the countdown or the end of the frame buffer, whichever
@@ -269,7 +278,7 @@ void Module::CaptureFrame(const float* input, int32_t count) {
         m_write_index = 0;
         // The GUI side reads m_frame whenever the host delivers this: capture nothing until its
         // reply.
-        m_capture_state = CAPTURE_IDLE;
+        m_capture_state = CaptureState::kAwaitingReply;
         CallHost(AUDIO_RQ_SEND_TO_GUI, kFrameBytes, 0, m_frame, 0.0f);
         if (m_plugs.active == ACTIVE_HOLD) {
             m_plugs.active = ACTIVE_OFF;
