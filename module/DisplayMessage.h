@@ -1,8 +1,16 @@
-// The two display messages that travel from the audio side to the GUI side through the host.
+// The conversation between the two halves, relayed by the host: two display messages from the
+// audio side to the GUI side, and one reply back.
 //
 // Frame message: index 800, value 0, pointer to 800 bytes, one per sample, byte = low 8 bits of
 // round(120 x + 128). Peak message: index 0, pointer null, value 0xFF000000 + (H << 8) + L with
 // H = round(128 max) and L = round(128 |min|). The receiver tells them apart by the top byte.
+// Frame-read reply: value kFrameReadReply, index 0, pointer null.
+//
+// The hand-shake: a frame message lends the GUI side the audio side's own frame buffer, so after
+// sending one the audio side captures nothing more until the GUI side has read it. The GUI side
+// answers every frame message, whatever it did with the bytes, with the frame-read reply; the
+// audio side takes any notification as that reply (it is the only one the GUI side sends) and
+// arms the capture of the next frame. Peak messages carry their value whole and need no reply.
 #pragma once
 
 #include <cmath>
@@ -12,6 +20,7 @@ namespace display_message {
 
 constexpr int32_t kFrameBytes = 800;
 constexpr uint32_t kPeakTag = 0xFF000000u;
+constexpr int32_t kFrameReadReply = -1;
 
 // One sample as a frame byte. Samples beyond about +-1.06 wrap around, as the byte form has
 // always done; a value with no low bits (infinity) shows as full scale, and NaN as silence.

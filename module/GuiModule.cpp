@@ -29,19 +29,24 @@ uint32_t GuiModule::PackArgb(int32_t alpha, int32_t red, int32_t green, int32_t 
            (static_cast<uint32_t>(green) & 0xFFu) << 8 | (static_cast<uint32_t>(blue) & 0xFFu);
 }
 
+void GuiModule::Colour::Set(int32_t k, int32_t value) {
+    int32_t* const components[] = {&red, &green, &blue, &alpha};
+    *components[k] = value;
+    Pack();
+}
+
 void GuiModule::UpdateBackground() {
     // A component of exactly -1 switches the background off.
-    if (m_background_red == -1 || m_background_green == -1 || m_background_blue == -1) {
+    const Colour& c = m_background;
+    if (c.red == -1 || c.green == -1 || c.blue == -1) {
         m_background_rgb = -1;
-        m_background_argb = 0;
+        m_background.argb = 0;
         return;
     }
-    m_background_rgb =
-        static_cast<int32_t>((static_cast<uint32_t>(m_background_red) & 0xFFu) |
-                             (static_cast<uint32_t>(m_background_green) & 0xFFu) << 8 |
-                             (static_cast<uint32_t>(m_background_blue) & 0xFFu) << 16);
-    m_background_argb =
-        PackArgb(m_background_alpha, m_background_red, m_background_green, m_background_blue);
+    m_background_rgb = static_cast<int32_t>((static_cast<uint32_t>(c.red) & 0xFFu) |
+                                            (static_cast<uint32_t>(c.green) & 0xFFu) << 8 |
+                                            (static_cast<uint32_t>(c.blue) & 0xFFu) << 16);
+    m_background.Pack();
 }
 
 void GuiModule::ClearTraces() {
@@ -77,24 +82,25 @@ void GuiModule::Initialise(bool loaded) {
         GetPin(PLUG_SHADING_Y_PERCENT)->SetInt(100);
     }
 
-    m_background_red = GetPin(PLUG_BACKGROUND_RED)->GetInt();
-    m_background_green = GetPin(PLUG_BACKGROUND_GREEN)->GetInt();
-    m_background_blue = GetPin(PLUG_BACKGROUND_BLUE)->GetInt();
-    m_waveform_red = GetPin(PLUG_WAVEFORM_RED)->GetInt();
-    m_waveform_green = GetPin(PLUG_WAVEFORM_GREEN)->GetInt();
-    m_waveform_blue = GetPin(PLUG_WAVEFORM_BLUE)->GetInt();
+    // Read in the order the host has always seen the requests.
+    m_background.red = GetPin(PLUG_BACKGROUND_RED)->GetInt();
+    m_background.green = GetPin(PLUG_BACKGROUND_GREEN)->GetInt();
+    m_background.blue = GetPin(PLUG_BACKGROUND_BLUE)->GetInt();
+    m_waveform.red = GetPin(PLUG_WAVEFORM_RED)->GetInt();
+    m_waveform.green = GetPin(PLUG_WAVEFORM_GREEN)->GetInt();
+    m_waveform.blue = GetPin(PLUG_WAVEFORM_BLUE)->GetInt();
     m_active = GetPin(PLUG_ACTIVE)->GetInt();
     m_fx_mode = GetPin(PLUG_FX_MODE)->GetInt();
-    m_background_alpha = GetPin(PLUG_BACKGROUND_ALPHA)->GetInt();
-    m_waveform_alpha = GetPin(PLUG_WAVEFORM_ALPHA)->GetInt();
+    m_background.alpha = GetPin(PLUG_BACKGROUND_ALPHA)->GetInt();
+    m_waveform.alpha = GetPin(PLUG_WAVEFORM_ALPHA)->GetInt();
     UpdateBackground();
-    m_waveform_argb = PackArgb(m_waveform_alpha, m_waveform_red, m_waveform_green, m_waveform_blue);
+    m_waveform.Pack();
 
-    m_shading_red = GetPin(PLUG_SHADING_RED)->GetInt();
-    m_shading_green = GetPin(PLUG_SHADING_GREEN)->GetInt();
-    m_shading_blue = GetPin(PLUG_SHADING_BLUE)->GetInt();
-    m_shading_alpha = GetPin(PLUG_SHADING_ALPHA)->GetInt();
-    m_shading_argb = PackArgb(m_shading_alpha, m_shading_red, m_shading_green, m_shading_blue);
+    m_shading.red = GetPin(PLUG_SHADING_RED)->GetInt();
+    m_shading.green = GetPin(PLUG_SHADING_GREEN)->GetInt();
+    m_shading.blue = GetPin(PLUG_SHADING_BLUE)->GetInt();
+    m_shading.alpha = GetPin(PLUG_SHADING_ALPHA)->GetInt();
+    m_shading.Pack();
 
     m_shading_x_percent = GetPin(PLUG_SHADING_X_PERCENT)->GetInt();
     m_shading_y_percent = GetPin(PLUG_SHADING_Y_PERCENT)->GetInt();
@@ -104,7 +110,23 @@ bool GuiModule::QueryOp10() {
     return false;
 }
 
+// The colours' plugs: red, green, blue and alpha of the background, of the waveform and of the
+// shading, one after another.
+static_assert(PLUG_WAVEFORM_RED == PLUG_BACKGROUND_RED + 4 &&
+                  PLUG_SHADING_RED == PLUG_WAVEFORM_RED + 4 &&
+                  PLUG_SHADING_ALPHA == PLUG_SHADING_RED + 3,
+              "each colour's four plugs follow the one before");
+
 void GuiModule::PinChanged(GuiPinRef* pin) {
+    if (pin->index >= PLUG_BACKGROUND_RED && pin->index <= PLUG_SHADING_ALPHA) {
+        const int32_t k = pin->index - PLUG_BACKGROUND_RED;
+        Colour* const colours[] = {&m_background, &m_waveform, &m_shading};
+        colours[k / 4]->Set(k % 4, pin->GetInt());
+        if (colours[k / 4] == &m_background) {
+            UpdateBackground();
+        }
+        return;
+    }
     switch (pin->index) {
     case PLUG_ACTIVE:
         m_active = pin->GetInt();
@@ -119,45 +141,6 @@ void GuiModule::PinChanged(GuiPinRef* pin) {
             RequestRedraw(true);
         }
         break;
-    case PLUG_BACKGROUND_RED:
-        m_background_red = pin->GetInt();
-        UpdateBackground();
-        break;
-    case PLUG_BACKGROUND_GREEN:
-        m_background_green = pin->GetInt();
-        UpdateBackground();
-        break;
-    case PLUG_BACKGROUND_BLUE:
-        m_background_blue = pin->GetInt();
-        UpdateBackground();
-        break;
-    case PLUG_BACKGROUND_ALPHA:
-        m_background_alpha = pin->GetInt() & 0xFF;
-        UpdateBackground();
-        break;
-    case PLUG_WAVEFORM_RED:
-    case PLUG_WAVEFORM_GREEN:
-    case PLUG_WAVEFORM_BLUE:
-    case PLUG_WAVEFORM_ALPHA: {
-        const int32_t component = pin->GetInt() & 0xFF;
-        int32_t* const targets[] = {&m_waveform_red, &m_waveform_green, &m_waveform_blue,
-                                    &m_waveform_alpha};
-        *targets[pin->index - PLUG_WAVEFORM_RED] = component;
-        m_waveform_argb =
-            PackArgb(m_waveform_alpha, m_waveform_red, m_waveform_green, m_waveform_blue);
-        break;
-    }
-    case PLUG_SHADING_RED:
-    case PLUG_SHADING_GREEN:
-    case PLUG_SHADING_BLUE:
-    case PLUG_SHADING_ALPHA: {
-        const int32_t component = pin->GetInt() & 0xFF;
-        int32_t* const targets[] = {&m_shading_red, &m_shading_green, &m_shading_blue,
-                                    &m_shading_alpha};
-        *targets[pin->index - PLUG_SHADING_RED] = component;
-        m_shading_argb = PackArgb(m_shading_alpha, m_shading_red, m_shading_green, m_shading_blue);
-        break;
-    }
     case PLUG_SHADING_X_PERCENT:
         m_shading_x_percent = pin->GetInt();
         break;
@@ -177,18 +160,19 @@ void GuiModule::PinChanged(GuiPinRef* pin) {
 }
 
 void GuiModule::RequestRedraw(bool mark_points) {
+    // The mark does not wait for the request: a repaint already asked for without it (a style
+    // change under HOLD) must still draw the points this change makes.
+    if (mark_points) {
+        m_rebuild_points = true;
+    }
     const int32_t before = m_request_count;
     // Saturates: a host may go a very long time without painting.
     if (before < std::numeric_limits<int32_t>::max()) {
         m_request_count = before + 1;
     }
-    if (before != 0) {
-        return;
+    if (before == 0) {
+        CallHost(GUI_RQ_INVALIDATE, 0, 0, nullptr, 0.0f);
     }
-    if (mark_points) {
-        m_rebuild_points = 1;
-    }
-    CallHost(GUI_RQ_INVALIDATE, 0, 0, nullptr, 0.0f);
 }
 
 void GuiModule::Receive(int32_t value, int32_t index, void* ptr) {
@@ -199,14 +183,14 @@ void GuiModule::Receive(int32_t value, int32_t index, void* ptr) {
     ReceiveFrame(index, static_cast<const uint8_t*>(ptr));
     // Answered in every state and only after the bytes are read: the audio side waits for this
     // before it captures into its frame buffer again.
-    SendToAudio(-1, 0, nullptr);
+    SendToAudio(display_message::kFrameReadReply, 0, nullptr);
 }
 
 void GuiModule::ReceivePeak(int32_t value) {
     if (m_active != ACTIVE_ON) {
         return;
     }
-    m_scrolling = 1;
+    m_scrolling = true;
     m_trace_lower[m_ring_pos] = display_message::PeakLower(value);
     m_trace_upper[m_ring_pos] = display_message::PeakUpper(value);
     m_ring_pos = m_ring_pos + 1 == kTraceLength ? 0 : m_ring_pos + 1;
@@ -217,7 +201,7 @@ void GuiModule::ReceiveFrame(int32_t count, const uint8_t* bytes) {
     if (m_active != ACTIVE_ON) {
         return;
     }
-    m_scrolling = 0;
+    m_scrolling = false;
     m_ring_pos = 0;
     // The traces hold 800 entries; a longer frame is cut, and one without data stores nothing.
     int32_t stored = bytes == nullptr || count < 0 ? 0 : count;

@@ -67,7 +67,7 @@ void GuiModule::Paint(int32_t dc, int32_t* size) {
     const int32_t height = size[1] < 0 ? 0 : size[1];
 
     if (width != m_last_width || height != m_last_height) {
-        m_rebuild_points = -1;
+        m_rebuild_points = true;
     }
     const int32_t centre_row = height / 2;
     const float scale =
@@ -76,7 +76,7 @@ void GuiModule::Paint(int32_t dc, int32_t* size) {
     Gdiplus::Graphics graphics(reinterpret_cast<HDC>(static_cast<intptr_t>(dc)));
 
     if (m_background_rgb != -1) {
-        Gdiplus::SolidBrush background{Gdiplus::Color(m_background_argb)};
+        Gdiplus::SolidBrush background{Gdiplus::Color(m_background.argb)};
         graphics.FillRectangle(&background, 0, 0, width, height);
     }
     if (m_active == ACTIVE_OFF) {
@@ -89,18 +89,18 @@ void GuiModule::Paint(int32_t dc, int32_t* size) {
         graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
     }
 
-    Gdiplus::Pen pen{Gdiplus::Color(m_waveform_argb), 1.0f};
+    Gdiplus::Pen pen{Gdiplus::Color(m_waveform.argb), 1.0f};
     graphics.DrawLine(&pen, 0, centre_row, width - 1, centre_row);
 
     const Gdiplus::Point gradient_start(0, 0);
     const Gdiplus::Point gradient_end(GradientCoordinate(width, m_shading_x_percent),
                                       GradientCoordinate(height, m_shading_y_percent));
     Gdiplus::LinearGradientBrush gradient(gradient_start, gradient_end,
-                                          Gdiplus::Color(m_waveform_argb),
-                                          Gdiplus::Color(m_shading_argb));
+                                          Gdiplus::Color(m_waveform.argb),
+                                          Gdiplus::Color(m_shading.argb));
     gradient.SetWrapMode(Gdiplus::WrapModeTileFlipX);
 
-    if (m_rebuild_points != 0) {
+    if (m_rebuild_points) {
         RebuildPoints(width, height, centre_row, scale);
     }
 
@@ -114,13 +114,13 @@ void GuiModule::Paint(int32_t dc, int32_t* size) {
 }
 
 void GuiModule::RebuildPoints(int32_t width, int32_t height, int32_t centre_row, float scale) {
-    m_rebuild_points = 0;
+    m_rebuild_points = false;
     m_last_width = width;
     m_last_height = height;
 
     // Scrolling: the newest entry (just before the ring position) lands at x = width.
     int32_t k = 0;
-    if (m_scrolling != 0) {
+    if (m_scrolling) {
         k = m_ring_pos - 1 - width;
         if (k < 0) {
             k += kTraceLength;

@@ -1,7 +1,5 @@
-// The audio side of the module: plug table and capture engine.
+// The audio side of the module: the capture engine.
 #include "Module.h"
-
-#include "plugs.h"
 
 #include <atomic>
 #include <climits>
@@ -21,43 +19,12 @@ using display_message::kFrameBytes;
 // stores the same rate and nothing else is ordered by it.
 std::atomic<float> g_samples_per_ms{44.1f};
 
+// The frame length until "Display Type" first sets one: the 1 ms period at the 44.1 samples per
+// millisecond assumed before any Open.
+constexpr int32_t kFirstFrameLength = 44;
+
 // Period lengths of the peak display types 1 to 10, in milliseconds.
 const int32_t kPeriodMilliseconds[10] = {1, 2, 5, 10, 20, 40, 60, 80, 100, 200};
-
-// One row of the plug table, as the host reads it. A null text, or flags of kLeaveFlags, is a
-// field that the row leaves as the caller put it.
-struct PlugRow {
-    const char* name;
-    int32_t datatype;
-    const char* default_text;
-    const char* type_text;
-    int32_t flags;
-};
-constexpr int32_t kLeaveFlags = -1;
-constexpr int32_t kView = IO_UI_COMMUNICATION; // a plug of the view alone
-
-const PlugRow kPlugTable[PLUG_COUNT] = {
-    {"Audio_In", PIN_TYPE_AUDIO, nullptr, nullptr, kLeaveFlags},
-    {"Display Type", PIN_TYPE_ENUM, "0",
-     "Sample Sync=-1,Sample,1ms,2ms,5ms,10ms,20ms,40ms,60ms,80ms,100ms,200ms", kLeaveFlags},
-    {"Active", PIN_TYPE_ENUM, nullptr, "OFF,ON,HOLD", IO_UI_COMMUNICATION + IO_UI_SHARED},
-    {"Display Y Magnify", PIN_TYPE_FLOAT, nullptr, nullptr, kView},
-    {"Background Red", PIN_TYPE_INT, nullptr, "0", kView},
-    {"Background Green", PIN_TYPE_INT, nullptr, "0", kView},
-    {"Background Blue", PIN_TYPE_INT, nullptr, "0", kView},
-    {"Background Alpha (blend)", PIN_TYPE_INT, nullptr, nullptr, kView},
-    {"Waveform Red", PIN_TYPE_INT, nullptr, "255", kView},
-    {"Waveform Green", PIN_TYPE_INT, nullptr, "255", kView},
-    {"Waveform Blue", PIN_TYPE_INT, nullptr, "255", kView},
-    {"Waveform Alpha (blend)", PIN_TYPE_INT, nullptr, nullptr, kView},
-    {"Shading Red", PIN_TYPE_INT, nullptr, nullptr, kView},
-    {"Shading Green", PIN_TYPE_INT, nullptr, nullptr, kView},
-    {"Shading Blue", PIN_TYPE_INT, nullptr, nullptr, kView},
-    {"Shading Alpha (blend)", PIN_TYPE_INT, nullptr, nullptr, kView},
-    {"Shading X%", PIN_TYPE_INT, nullptr, nullptr, kView},
-    {"Shading Y%", PIN_TYPE_INT, nullptr, nullptr, kView},
-    {"GUI_FX_Mode", PIN_TYPE_ENUM, nullptr, "Line,Solid,Line+Smooth,Solid+Smooth", kView},
-};
 
 // The frame length of a period: samples per millisecond times the milliseconds (as a 32-bit
 // float), truncated toward zero. The product is formed in double, where it is exact, as the
@@ -180,18 +147,29 @@ static void ModuleCaptureEntry(void* object, int32_t offset, int32_t count) {
 }
 
 Module::Module(HostCallback callback, intptr_t host_argument)
-    : SEModule_base(callback, host_argument), m_input(nullptr), m_period_min(0.0f),
-      m_period_max(0.0f), m_capture_state(CAPTURE_ARMED), m_write_index(0), m_countdown(44),
-      m_frame_length(44), m_previous_sample(0), m_frame(), m_display_type(0), m_active(0) {
-    std::memset(m_frame, 128, sizeof(m_frame));
+    : SEModule_base(callback, host_argument), m_plugs() {
+    ResetCapture();
 }
 
 Module::~Module() = default;
 
 void Module::Close() {}
 
+// The GUI side's only notification is the frame-read reply (display_message::kFrameReadReply),
+// so its arguments need no reading: the frame buffer is free again, and the next frame may begin.
 void Module::OnGuiNotify(int32_t, int32_t, void*) {
-    m_capture_state = CAPTURE_ARMED;
+    m_capture_state = CaptureState::kReady;
+}
+
+void Module::ResetCapture() {
+    m_period_min = 0.0f;
+    m_period_max = 0.0f;
+    m_capture_state = CaptureState::kReady;
+    m_write_index = 0;
+    m_countdown = kFirstFrameLength;
+    m_frame_length = kFirstFrameLength;
+    m_previous_sample = 0;
+    std::memset(m_frame, 128, sizeof(m_frame)); // silence
 }
 
 void Module::Open() {
@@ -199,24 +177,20 @@ void Module::Open() {
     SetProcessRoutine(ProcessSelection{&ModuleCaptureEntry, 0, 0});
     g_samples_per_ms.store(static_cast<float>(static_cast<long double>(SampleRate()) * 0.001L),
                            std::memory_order_relaxed);
-    m_period_min = 0.0f;
-    m_period_max = 0.0f;
-    m_capture_state = CAPTURE_ARMED;
-    m_frame_length = 44;
-    m_countdown = 44;
-    m_write_index = 0;
-    std::memset(m_frame, 128, sizeof(m_frame));
+    ResetCapture();
 }
 
 void Module::OnPlugStateChange(SEPin* pin) {
     if (pin->Index() != PLUG_DISPLAY_TYPE) {
         return;
     }
-    const int32_t type = m_display_type;
+    // The types without a length of their own keep the one they had: the peak types past the
+    // last period, and the negative ones below Sample Sync (which capture as it does).
+    const int32_t type = m_plugs.display_type;
     if (type == DISPLAY_SAMPLE_SYNC || type == DISPLAY_SAMPLE) {
         m_frame_length = kFrameBytes;
-        m_capture_state = CAPTURE_ARMED;
-    } else if (type >= DISPLAY_FIRST_PERIOD && type <= DISPLAY_LAST_PERIOD) {
+        m_capture_state = CaptureState::kReady;
+    } else if (IsPeakMode() && type <= DISPLAY_LAST_PERIOD) {
         m_frame_length = PeriodLength(g_samples_per_ms.load(std::memory_order_relaxed),
                                       kPeriodMilliseconds[type - 1]);
     }
@@ -225,15 +199,15 @@ void Module::OnPlugStateChange(SEPin* pin) {
 }
 
 void Module::Capture(int32_t offset, int32_t count) {
-    if (m_active == ACTIVE_OFF) {
+    if (m_plugs.active == ACTIVE_OFF) {
         CallHost(AUDIO_RQ_IDLE, 0, 0, nullptr, 0.0f);
         return;
     }
-    if (count <= 0 || m_input == nullptr) {
+    if (count <= 0 || m_plugs.input == nullptr) {
         return;
     }
-    const float* input = m_input + offset;
-    if (m_display_type > 0) {
+    const float* input = m_plugs.input + offset;
+    if (IsPeakMode()) {
         CapturePeaks(input, count);
     } else {
         CaptureFrame(input, count);
@@ -255,23 +229,23 @@ void Module::CapturePeaks(const float* input, int32_t count) {
             CallHost(AUDIO_RQ_SEND_TO_GUI, 0, peak, nullptr, 0.0f);
             m_period_max = 0.0f;
             m_period_min = 0.0f;
-            if (m_active == ACTIVE_HOLD) {
-                m_active = ACTIVE_OFF;
+            if (m_plugs.active == ACTIVE_HOLD) {
+                m_plugs.active = ACTIVE_OFF;
             }
         }
     }
 }
 
 void Module::CaptureFrame(const float* input, int32_t count) {
-    if (m_capture_state == CAPTURE_IDLE) {
+    if (m_capture_state == CaptureState::kAwaitingReply) {
         return;
     }
     int32_t position = 0;
-    if (m_display_type < 0 &&
-        (m_capture_state == CAPTURE_ARMED || m_capture_state == CAPTURE_SEARCHING)) {
-        if (m_capture_state == CAPTURE_ARMED) {
+    if (IsSynced() &&
+        (m_capture_state == CaptureState::kReady || m_capture_state == CaptureState::kSearching)) {
+        if (m_capture_state == CaptureState::kReady) {
             m_previous_sample = SampleBits(input[0]);
-            m_capture_state = CAPTURE_SEARCHING;
+            m_capture_state = CaptureState::kSearching;
         }
         // A rising crossing: previous sample negative or +0.0, this one +0.0 or positive.
         int32_t previous = m_previous_sample;
@@ -286,7 +260,7 @@ void Module::CaptureFrame(const float* input, int32_t count) {
         if (position == count) {
             return; // no trigger in this block: keep searching in the next
         }
-        m_capture_state = CAPTURE_TRIGGERED;
+        m_capture_state = CaptureState::kCapturing;
     }
 
     // The run ends at the block's end, the countdown or the end of the frame buffer, whichever
@@ -307,47 +281,12 @@ void Module::CaptureFrame(const float* input, int32_t count) {
     if (m_countdown == 0 || m_write_index == kFrameBytes) {
         m_countdown = m_frame_length;
         m_write_index = 0;
-        m_capture_state = CAPTURE_IDLE;
+        // The GUI side reads m_frame whenever the host delivers this: capture nothing until its
+        // reply.
+        m_capture_state = CaptureState::kAwaitingReply;
         CallHost(AUDIO_RQ_SEND_TO_GUI, kFrameBytes, 0, m_frame, 0.0f);
-        if (m_active == ACTIVE_HOLD) {
-            m_active = ACTIVE_OFF;
+        if (m_plugs.active == ACTIVE_HOLD) {
+            m_plugs.active = ACTIVE_OFF;
         }
     }
-}
-
-// ---- The plug table ----------------------------------------------------------------
-
-bool Module::GetPinProperties(int32_t index, SEPinProperties* properties) {
-    if (static_cast<uint32_t>(index) >= static_cast<uint32_t>(PLUG_COUNT)) {
-        return false; // the end of the table; negative indices included
-    }
-    const PlugRow& row = kPlugTable[index];
-    SEPinProperties& p = *properties;
-    p.name = row.name;
-    p.direction = DR_IN;
-    p.datatype = row.datatype;
-    // Fields a row leaves empty keep what the caller put there.
-    if (row.default_text != nullptr) {
-        p.default_text = row.default_text;
-    }
-    if (row.type_text != nullptr) {
-        p.type_text = row.type_text;
-    }
-    if (row.flags != kLeaveFlags) {
-        p.flags = row.flags;
-    }
-    switch (index) {
-    case PLUG_AUDIO_IN:
-        p.variable = &m_input;
-        break;
-    case PLUG_DISPLAY_TYPE:
-        p.variable = &m_display_type;
-        break;
-    case PLUG_ACTIVE:
-        p.variable = &m_active;
-        break;
-    default: // the view's plugs have no variable on this side
-        break;
-    }
-    return true;
 }

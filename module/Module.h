@@ -1,9 +1,10 @@
-// The audio side of the module: the plug table, and the capture engine that
-// turns "Audio_In" into frame messages (sample modes) or peak messages (peak modes).
+// The audio side of the module: the capture engine that turns "Audio_In" into frame messages
+// (sample modes) or peak messages (peak modes).
 #pragma once
 
 #include "DisplayMessage.h"
 #include "SEModule_base.h"
+#include "plug_table.h"
 #include "se_types.h"
 
 #include <cstdint>
@@ -16,34 +17,41 @@ public:
     void OnPlugStateChange(SEPin* pin) override;
     void Open() override;
     void Close() override;
-    bool GetPinProperties(int32_t index, SEPinProperties* properties) override;
+    bool GetPinProperties(int32_t index, SEPinProperties* properties) override {
+        return DescribePlug(index, m_plugs, *properties);
+    }
     void OnGuiNotify(int32_t value, int32_t index, void* ptr) override;
 
     // The capture routine: installed as the process routine by Open, called once per block with
     // the offset of the block's first sample and the number of samples.
     void Capture(int32_t offset, int32_t count);
 
-    // Capture states (sample modes).
-    enum : int32_t {
-        CAPTURE_IDLE = 0,
-        CAPTURE_ARMED = 1,
-        CAPTURE_SEARCHING = 2,
-        CAPTURE_TRIGGERED = -1,
+private:
+    // Where the capture of a frame stands (sample modes; the peak modes capture in any state).
+    enum class CaptureState {
+        kReady,         // a frame may begin: plain Sample captures straight away, in this state
+                        // throughout; Sample Sync starts its search for a trigger
+        kSearching,     // Sample Sync: looking for a rising zero crossing
+        kCapturing,     // Sample Sync: the crossing found, filling the frame
+        kAwaitingReply, // the frame is with the GUI side; nothing is captured until its reply
     };
 
-private:
+    // Everything of the capture afresh: no period, no frame, nothing sent.
+    void ResetCapture();
+    // Any positive "Display Type" captures peaks; the others capture frames, and the negative
+    // ones wait for a trigger first.
+    bool IsPeakMode() const { return m_plugs.display_type > 0; }
+    bool IsSynced() const { return m_plugs.display_type < 0; }
     void CapturePeaks(const float* input, int32_t count);
     void CaptureFrame(const float* input, int32_t count);
 
-    float* m_input;            // variable of plug 0: the host's buffer of "Audio_In"
-    float m_period_min;        // smallest sample of the running period (peak modes)
-    float m_period_max;        // largest sample of the running period (peak modes)
-    int32_t m_capture_state;   // 1 armed, 2 searching, -1 capturing after a trigger, 0 idle
+    AudioPlugVariables m_plugs; // "Audio_In", "Display Type" and "Active", as the host writes them
+    float m_period_min;         // smallest sample of the running period (peak modes)
+    float m_period_max;         // largest sample of the running period (peak modes)
+    CaptureState m_capture_state;
     int32_t m_write_index;     // next frame byte; always 0 to 799
     int32_t m_countdown;       // samples left in the frame or period; always at least 1
     int32_t m_frame_length;    // samples per frame or period; always at least 1
     int32_t m_previous_sample; // raw bits of the last sample the trigger search looked at
     uint8_t m_frame[display_message::kFrameBytes];
-    int16_t m_display_type; // variable of plug 1
-    int16_t m_active;       // variable of plug 2
 };

@@ -45,7 +45,25 @@ NamedValue Split(const std::string& option, const std::string& text) {
     return {text.substr(0, equals), text.substr(equals + 1)};
 }
 
-const PlugInfo& Named(const std::vector<PlugInfo>& plugs, const std::string& name) {
+// The names of the module's plugs that the convenience options and the default stand for: the
+// only plug names the preview knows. A module that names its plugs otherwise is told so as for
+// --set, by the plug's name and the list of those it has.
+const char kMagnifyPlug[] = "Display Y Magnify";
+const char* const kColourPlugs[] = {" Red", " Green", " Blue"}; // after the colour's group
+const char kBlendPlug[] = " Alpha (blend)";                     // after the colour's group
+const char kShadingXPlug[] = "Shading X%";
+const char kShadingYPlug[] = "Shading Y%";
+const char kActivePlug[] = "Active";
+const char kActiveOn[] = "ON";
+
+// A plug setting by name, with the option that asks for it (empty for --set and --at).
+struct NamedSetting {
+    std::string option;
+    NamedValue setting;
+};
+
+const PlugInfo& Named(const std::vector<PlugInfo>& plugs, const std::string& name,
+                      const std::string& option) {
     for (const PlugInfo& plug : plugs) {
         if (plug.name == name) {
             return plug;
@@ -57,26 +75,8 @@ const PlugInfo& Named(const std::vector<PlugInfo>& plugs, const std::string& nam
             names += (names.empty() ? "\"" : ", \"") + plug.name + "\"";
         }
     }
-    throw HostError("the module has no plug \"" + name + "\"; its plugs are " + names);
-}
-
-// The one plug whose name starts with prefix.
-const PlugInfo& Prefixed(const std::vector<PlugInfo>& plugs, const std::string& prefix,
-                         const std::string& option) {
-    const PlugInfo* found = nullptr;
-    for (const PlugInfo& plug : plugs) {
-        if (plug.name.compare(0, prefix.size(), prefix) == 0 && plug.datatype != PIN_TYPE_AUDIO) {
-            if (found != nullptr) {
-                throw HostError(option + ": more than one plug starts with \"" + prefix +
-                                "\"; use --set");
-            }
-            found = &plug;
-        }
-    }
-    if (found == nullptr) {
-        throw HostError(option + ": the module has no plug starting with \"" + prefix + "\"");
-    }
-    return *found;
+    throw HostError((option.empty() ? "" : option + ": ") + "the module has no plug \"" + name +
+                    "\"; its plugs are " + names);
 }
 
 uint32_t Parse(const PlugInfo& plug, const std::string& text) {
@@ -86,6 +86,59 @@ uint32_t Parse(const PlugInfo& plug, const std::string& text) {
         throw HostError(error);
     }
     return *bits;
+}
+
+// A setting as (plug index, value bits): the plug by its exact name, the value as its type reads.
+std::pair<int32_t, uint32_t> Resolve(const std::vector<PlugInfo>& plugs, const NamedSetting& s) {
+    const PlugInfo& plug = Named(plugs, s.setting.name, s.option);
+    if (plug.datatype == PIN_TYPE_AUDIO) {
+        throw HostError("\"" + plug.name + "\" carries audio and takes no value");
+    }
+    return {plug.index, Parse(plug, s.setting.value)};
+}
+
+// Every plug setting the options ask for, by plug name, in the order they apply.
+std::vector<NamedSetting> NamedSettings(const Options& o) {
+    std::vector<NamedSetting> named;
+    if (o.magnify) {
+        Number("--magnify", *o.magnify, -1000.0, 1000.0);
+        named.push_back({"--magnify", {kMagnifyPlug, *o.magnify}});
+    }
+    for (const NamedValue& colour : o.colours) {
+        const std::string option = "--color " + colour.name;
+        const std::string& text = colour.value;
+        const bool hex = text.size() == 7 && text[0] == '#' &&
+                         text.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
+        if (!hex) {
+            throw HostError(option + ": \"" + text + "\" is not #RRGGBB");
+        }
+        const unsigned long rgb = std::strtoul(text.c_str() + 1, nullptr, 16);
+        for (int k = 0; k < 3; ++k) {
+            const std::string component = std::to_string((rgb >> (16 - 8 * k)) & 0xFF);
+            named.push_back({option, {colour.name + kColourPlugs[k], component}});
+        }
+    }
+    for (const NamedValue& blend : o.blends) {
+        const std::string option = "--blend " + blend.name;
+        Whole(option, blend.value, 0, 255);
+        named.push_back({option, {blend.name + kBlendPlug, blend.value}});
+    }
+    if (o.shading) {
+        const size_t comma = o.shading->find(',');
+        if (comma == std::string::npos) {
+            throw HostError("--shading takes X%,Y%, not \"" + *o.shading + "\"");
+        }
+        const std::string x = o.shading->substr(0, comma);
+        const std::string y = o.shading->substr(comma + 1);
+        Whole("--shading X%", x, 0, 100);
+        Whole("--shading Y%", y, 0, 100);
+        named.push_back({"--shading", {kShadingXPlug, x}});
+        named.push_back({"--shading", {kShadingYPlug, y}});
+    }
+    for (const NamedValue& set : o.sets) {
+        named.push_back({"", set});
+    }
+    return named;
 }
 
 } // namespace
@@ -191,61 +244,25 @@ Options ParseOptions(int argc, const char* const* argv) {
 std::vector<std::pair<int32_t, uint32_t>> ResolveSettings(const Options& o,
                                                           const std::vector<PlugInfo>& plugs) {
     std::vector<std::pair<int32_t, uint32_t>> settings;
-    const auto add = [&](const PlugInfo& plug, uint32_t bits) {
-        settings.emplace_back(plug.index, bits);
-    };
-    if (o.magnify) {
-        const PlugInfo* found = nullptr;
-        for (const PlugInfo& plug : plugs) {
-            if (plug.name.find("Magnify") != std::string::npos) {
-                found = &plug;
+    for (const NamedSetting& named : NamedSettings(o)) {
+        settings.push_back(Resolve(plugs, named));
+    }
+    // A display switched off shows nothing, so the preview switches it on unless told; a module
+    // without such a plug or choice has nothing to switch.
+    for (const PlugInfo& plug : plugs) {
+        if (plug.name != kActivePlug) {
+            continue;
+        }
+        for (const auto& setting : settings) {
+            if (setting.first == plug.index) {
+                return settings;
             }
         }
-        if (found == nullptr) {
-            throw HostError("--magnify: the module has no magnify plug; use --set");
+        std::string ignored;
+        if (const auto on = sehost::ParsePlugValue(plug, kActiveOn, ignored)) {
+            settings.insert(settings.begin(), {plug.index, *on});
         }
-        Number("--magnify", *o.magnify, -1000.0, 1000.0);
-        add(*found, Parse(*found, *o.magnify));
-    }
-    for (const NamedValue& colour : o.colours) {
-        const std::string& text = colour.value;
-        const bool hex = text.size() == 7 && text[0] == '#' &&
-                         text.find_first_not_of("0123456789abcdefABCDEF", 1) == std::string::npos;
-        if (!hex) {
-            throw HostError("--color " + colour.name + ": \"" + text + "\" is not #RRGGBB");
-        }
-        const unsigned long rgb = std::strtoul(text.c_str() + 1, nullptr, 16);
-        const char* parts[] = {" Red", " Green", " Blue"};
-        for (int k = 0; k < 3; ++k) {
-            const PlugInfo& plug = Named(plugs, colour.name + parts[k]);
-            add(plug, Parse(plug, std::to_string((rgb >> (16 - 8 * k)) & 0xFF)));
-        }
-    }
-    for (const NamedValue& blend : o.blends) {
-        const PlugInfo& plug = Prefixed(plugs, blend.name + " Alpha", "--blend " + blend.name);
-        Whole("--blend " + blend.name, blend.value, 0, 255);
-        add(plug, Parse(plug, blend.value));
-    }
-    if (o.shading) {
-        const size_t comma = o.shading->find(',');
-        if (comma == std::string::npos) {
-            throw HostError("--shading takes X%,Y%, not \"" + *o.shading + "\"");
-        }
-        const std::string x = o.shading->substr(0, comma);
-        const std::string y = o.shading->substr(comma + 1);
-        Whole("--shading X%", x, 0, 100);
-        Whole("--shading Y%", y, 0, 100);
-        const PlugInfo& px = Prefixed(plugs, "Shading X", "--shading");
-        const PlugInfo& py = Prefixed(plugs, "Shading Y", "--shading");
-        add(px, Parse(px, x));
-        add(py, Parse(py, y));
-    }
-    for (const NamedValue& set : o.sets) {
-        const PlugInfo& plug = Named(plugs, set.name);
-        if (plug.datatype == PIN_TYPE_AUDIO) {
-            throw HostError("\"" + plug.name + "\" carries audio and takes no value");
-        }
-        add(plug, Parse(plug, set.value));
+        break;
     }
     return settings;
 }
@@ -254,12 +271,9 @@ std::vector<TimedChange> ResolveChanges(const Options& o, const std::vector<Plug
                                         double sample_rate) {
     std::vector<TimedChange> changes;
     for (const TimedValue& change : o.changes) {
-        const PlugInfo& plug = Named(plugs, change.setting.name);
-        if (plug.datatype == PIN_TYPE_AUDIO) {
-            throw HostError("\"" + plug.name + "\" carries audio and takes no value");
-        }
-        changes.push_back({std::llround(change.seconds * sample_rate), plug.index,
-                           Parse(plug, change.setting.value)});
+        const auto resolved = Resolve(plugs, {"", change.setting});
+        changes.push_back(
+            {std::llround(change.seconds * sample_rate), resolved.first, resolved.second});
     }
     std::stable_sort(
         changes.begin(), changes.end(),

@@ -73,8 +73,9 @@ std::vector<TimedChange> ResolveChanges(const Options& options,
                                         const std::vector<sehost::PlugInfo>& plugs,
                                         double sample_rate);
 
-// Turns every plug setting into (plug index, value bits) against the plug table, in order.
-// Throws sehost::HostError naming the plug, the choice or the range at fault.
+// Turns every plug setting into (plug index, value bits) against the plug table, in order; an
+// "Active" plug that no setting names comes first, switched ON. Throws sehost::HostError naming
+// the plug, the choice or the range at fault.
 std::vector<std::pair<int32_t, uint32_t>>
 ResolveSettings(const Options& options, const std::vector<sehost::PlugInfo>& plugs);
 

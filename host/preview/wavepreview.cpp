@@ -137,17 +137,17 @@ int Run(int argc, char** argv) {
         const double seconds = options.duration.value_or(6.0);
         signal = preview::MakeDemoSignal(rate, std::llround(seconds * rate));
     } else {
-        // The file's rate is known only once it is open; the duration is cut afterwards.
         signal = preview::OpenSoundFile(options.input, options.channel, -1);
-        if (options.duration) {
-            signal = preview::OpenSoundFile(
-                options.input, options.channel,
-                std::llround(*options.duration * static_cast<double>(signal->SampleRate())));
-        }
     }
     const float rate = signal->SampleRate();
     if (!(rate >= 1000.0f && rate <= 1000000.0f)) {
         throw HostError("the input's sample rate (" + std::to_string(rate) + " Hz) is not usable");
+    }
+    // A file's rate is known only once it is open, so its duration is cut here.
+    int64_t total = signal->Length();
+    if (options.duration) {
+        total =
+            std::min<int64_t>(total, std::llround(*options.duration * static_cast<double>(rate)));
     }
 
     sehost::InstanceSettings settings;
@@ -169,18 +169,6 @@ int Run(int argc, char** argv) {
     } catch (const HostError& e) {
         std::fprintf(stderr, "wavepreview: %s\n", e.what());
         return 2;
-    }
-    // A display switched off shows nothing, so the preview switches it on unless told.
-    const sehost::PlugInfo* active = instance.FindPlug("Active");
-    bool active_given = false;
-    for (const auto& setting : plug_settings) {
-        active_given = active_given || (active != nullptr && setting.first == active->index);
-    }
-    if (active != nullptr && !active_given) {
-        std::string ignored;
-        if (const auto on = sehost::ParsePlugValue(*active, "ON", ignored)) {
-            plug_settings.insert(plug_settings.begin(), {active->index, *on});
-        }
     }
     std::vector<preview::TimedChange> changes;
     try {
@@ -211,7 +199,6 @@ int Run(int argc, char** argv) {
         sheet = std::make_unique<ContactSheet>(options.width, options.height, options.moments);
     }
 
-    const int64_t total = signal->Length();
     // Long inputs report progress: every percent on a terminal, every tenth of the way in a log.
     const bool progress = !options.quiet && total > static_cast<int64_t>(10.0 * rate);
     const int step = ErrorsGoToATerminal() ? 1 : 10;
@@ -232,6 +219,7 @@ int Run(int argc, char** argv) {
         if (sheet && next_moment < sheet->Moments()) {
             want = std::min(want, std::max<int64_t>(moment_at(next_moment) - instance.Clock(), 1));
         }
+        want = std::min(want, total - instance.Clock());
         const int64_t got = signal->Read(buffer.data(), want);
         if (got > 0) {
             instance.Run(buffer.data(), got);

@@ -15,14 +15,14 @@ struct GuiModuleInspector {
         return *static_cast<GuiModule*>(static_cast<SEGUI_base*>(plug->owner));
     }
     static int32_t& RequestCount(GuiModule& v) { return v.m_request_count; }
-    static int32_t& Rebuild(GuiModule& v) { return v.m_rebuild_points; }
+    static int32_t Rebuild(GuiModule& v) { return v.m_rebuild_points ? 1 : 0; }
     static int32_t RingPos(GuiModule& v) { return v.m_ring_pos; }
-    static int32_t Scrolling(GuiModule& v) { return v.m_scrolling; }
+    static int32_t Scrolling(GuiModule& v) { return v.m_scrolling ? 1 : 0; }
     static float Magnify(GuiModule& v) { return v.m_magnify; }
     static int32_t BackgroundRgb(GuiModule& v) { return v.m_background_rgb; }
-    static uint32_t BackgroundArgb(GuiModule& v) { return v.m_background_argb; }
-    static uint32_t WaveformArgb(GuiModule& v) { return v.m_waveform_argb; }
-    static uint32_t ShadingArgb(GuiModule& v) { return v.m_shading_argb; }
+    static uint32_t BackgroundArgb(GuiModule& v) { return v.m_background.argb; }
+    static uint32_t WaveformArgb(GuiModule& v) { return v.m_waveform.argb; }
+    static uint32_t ShadingArgb(GuiModule& v) { return v.m_shading.argb; }
     static int32_t ShadingX(GuiModule& v) { return v.m_shading_x_percent; }
     static int32_t ShadingY(GuiModule& v) { return v.m_shading_y_percent; }
     static int32_t Active(GuiModule& v) { return v.m_active; }

@@ -256,4 +256,49 @@ TEST(Preview, RefusesBadInputWithAMessage) {
     EXPECT_NE(module.output.find("module file not found"), std::string::npos) << module.output;
 }
 
+// A mono 16-bit WAV file of the periodic wave (written on a little-endian machine).
+void WriteWave(const std::string& path, int64_t count, uint32_t rate) {
+    std::vector<int16_t> samples;
+    for (float x : Periodic(count)) {
+        samples.push_back(static_cast<int16_t>(std::lround(x * 32000.0f)));
+    }
+    const uint32_t data = static_cast<uint32_t>(2 * count);
+    // "RIFF", "WAVE", "fmt " for PCM, mono, 16 bits, then "data".
+    const uint32_t header[] = {0x46464952u, 36 + data, 0x45564157u, 0x20746d66u, 16,  0x00010001u,
+                               rate,        2 * rate,  0x00100002u, 0x61746164u, data};
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header), sizeof header);
+    out.write(reinterpret_cast<const char*>(samples.data()), data);
+}
+
+TEST(Preview, ADurationPlaysTheStartOfAFileAsAShorterFileWould) {
+    const std::string dir = testing::TempDir();
+    WriteWave(dir + "/long.wav", 16000, 8000);
+    WriteWave(dir + "/short.wav", 6000, 8000);
+    const std::string args = "--set \"Display Type=Sample\" -o /dev/null --log ";
+    ASSERT_EQ(Preview("-i " + dir + "/long.wav --duration 0.75 " + args + dir + "/cut.log").status,
+              0);
+    ASSERT_EQ(Preview("-i " + dir + "/short.wav " + args + dir + "/whole.log").status, 0);
+    const std::string cut = FileBytes(dir + "/cut.log");
+    EXPECT_NE(cut.find(" receive 800 "), std::string::npos) << cut;
+    EXPECT_EQ(cut, FileBytes(dir + "/whole.log"));
+}
+
+TEST(Preview, ConvenienceOptionsNameTheirPlugsWhenTheModuleLacksThem) {
+    const std::string module = std::string("--module ") + TEST_MODULE_PATH + " -o /dev/null ";
+    const std::pair<const char*, const char*> cases[] = {
+        {"--magnify 2", "--magnify: the module has no plug \"Display Y Magnify\""},
+        {"--color Colour=#102030", "--color Colour: the module has no plug \"Colour Red\""},
+        {"--blend Colour=9", "--blend Colour: the module has no plug \"Colour Alpha (blend)\""},
+        {"--shading 10,20", "--shading: the module has no plug \"Shading X%\""},
+    };
+    for (const auto& [option, message] : cases) {
+        const Outcome outcome = Preview(module + option);
+        EXPECT_EQ(outcome.status, 2) << option;
+        EXPECT_NE(outcome.output.find(std::string(message) + "; its plugs are \"Level\""),
+                  std::string::npos)
+            << outcome.output;
+    }
+}
+
 } // namespace
