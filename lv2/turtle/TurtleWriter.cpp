@@ -170,11 +170,12 @@ std::string PluginTurtle(const ModuleDescription& module, const BundleFiles& fil
         out << "    ]";
     }
     out << " .\n\n";
+    // The view needs a window of the host's to open in, so a parent is required.
     out << Uri(lv2proto::kUiUri) << "\n"
         << "    a ui:X11UI ;\n"
         << "    ui:binary <" << files.ui_binary << "> ;\n"
-        << "    lv2:requiredFeature urid:map ;\n"
-        << "    lv2:optionalFeature ui:parent , ui:resize , ui:idleInterface , log:log ;\n"
+        << "    lv2:requiredFeature urid:map , ui:parent ;\n"
+        << "    lv2:optionalFeature ui:resize , ui:idleInterface , log:log ;\n"
         << "    lv2:extensionData ui:idleInterface ;\n"
         << "    ui:portNotification [\n"
         << "        ui:plugin " << Uri(lv2proto::kPluginUri) << " ;\n"
