@@ -31,14 +31,18 @@ run=(-q -i input.wav --size 160x48 --set "Display Type=5ms" --color Background=#
 
 case $3 in
 lossless)
-    "$preview" "${run[@]}" --set GUI_FX_Mode=Solid+Smooth --video v.mkv -o last.png ||
+    # Odd reads, so that the sound's lead wraps around its buffer at odd places.
+    "$preview" "${run[@]}" --block 100 --set GUI_FX_Mode=Solid+Smooth --video v.mkv -o last.png ||
         fail "the run failed"
     expect_eq "frames" "$(probe v.mkv v:0 nb_read_frames)" 46
     expect_eq "size" "$(probe v.mkv v:0 width),$(probe v.mkv v:0 height)" "160,48"
     expect_eq "container duration" "$(ffprobe -v error -show_entries format=duration \
         -of default=nw=1:nk=1 v.mkv | cut -c1-5)" "1.533"
     expect_eq "sound rate" "$(probe v.mkv a:0 sample_rate)" 44100
-    expect_eq "sound bytes" "$(ffmpeg -v error -i v.mkv -map 0:a -f s16le - | wc -c)" $((66150 * 2))
+    expect_eq "sound bytes" "$(ffmpeg -nostdin -v error -i v.mkv -map 0:a -f s16le - | wc -c)" \
+        $((66150 * 2))
+    cmp -s <(ffmpeg -nostdin -v error -i v.mkv -map 0:a -f s16le -) \
+        <(ffmpeg -nostdin -v error -i input.wav -f s16le -) || fail "the sound differs from the input"
     rgba v.mkv | tail -c $((160 * 48 * 4)) | cmp -s - <(rgba last.png) ||
         fail "the last FFV1 frame differs from the PNG"
     # A few flat colours: a palette per frame holds them all.
@@ -76,6 +80,7 @@ errors)
     echo old >kept.mp4
     check_refused 2 "the name must end in .mp4, .webm, .mkv, .gif, .webp" \
         "$preview" "${run[@]}" --video v.avi
+    check_refused 2 "no video format for \"v.mkv/v\"" "$preview" "${run[@]}" --video v.mkv/v
     check_refused 1 "cannot write missing/v.mp4" "$preview" "${run[@]}" --video missing/v.mp4
     check_refused 1 "needs the ffmpeg program" \
         env PATH=/nonexistent "$preview" "${run[@]}" --video kept.mp4
