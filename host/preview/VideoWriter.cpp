@@ -156,6 +156,27 @@ void MakePipe(int ends[2]) {
     }
 }
 
+// The unfinished file, for a stop by a signal to remove; there is one video at a time.
+char g_unfinished[4096];
+
+void RemoveUnfinished(int signal_number) {
+    if (g_unfinished[0] != '\0') {
+        unlink(g_unfinished);
+    }
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+void WatchUnfinished(const std::string& path) {
+    if (path.size() >= sizeof g_unfinished) {
+        return;
+    }
+    std::memcpy(g_unfinished, path.c_str(), path.size() + 1);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        signal(signal_number, RemoveUnfinished);
+    }
+}
+
 std::string ExitText(int status) {
     if (WIFEXITED(status)) {
         return "exit status " + std::to_string(WEXITSTATUS(status));
@@ -188,6 +209,7 @@ VideoWriter::VideoWriter(const std::string& path, int32_t width, int32_t height,
     fchmod(fd, 0666 & ~mask); // as any new file, not mkstemp's private mode
     close(fd);
     m_temporary = pattern;
+    WatchUnfinished(m_temporary);
 
     // Both inputs are raw and fully described here, so ffmpeg need not look into them before
     // it starts. Each is read into a queue of its own; the pictures' queue holds at most about
@@ -279,6 +301,7 @@ void VideoWriter::Stop() {
     }
     if (!m_temporary.empty()) {
         unlink(m_temporary.c_str());
+        g_unfinished[0] = '\0';
     }
 }
 
@@ -386,7 +409,9 @@ void VideoWriter::Finish(int64_t ticks) {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         throw HostError("ffmpeg failed (" + ExitText(status) + "); " + m_path + " not written");
     }
-    if (std::rename(m_temporary.c_str(), m_path.c_str()) != 0) {
+    const bool renamed = std::rename(m_temporary.c_str(), m_path.c_str()) == 0;
+    g_unfinished[0] = '\0';
+    if (!renamed) {
         throw HostError("cannot write " + m_path + ": " + std::strerror(errno));
     }
     m_finished = true;

@@ -90,6 +90,10 @@ errors)
     check_refused 1 "ffmpeg stopped (exit status 3); kept.mp4 not written" \
         env PATH="$PWD/fake:$PATH" "$preview" "${run[@]}" --video kept.mp4
     expect_eq "the old file" "$(cat kept.mp4)" old
+    # Stopped half-way by a signal.
+    "$preview" -q --duration 600 --video stopped.mp4 &
+    sleep 1 && kill -TERM $!
+    wait $! && fail "a stopped run reported success"
     expect_eq "files left" "$(ls -A | tr '\n' ' ')" "fake input.wav kept.mp4 "
     ;;
 esac
