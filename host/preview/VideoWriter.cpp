@@ -148,30 +148,45 @@ void MakePipe(int ends[2]) {
         ends[k] = fcntl(made[k], F_DUPFD_CLOEXEC, 10);
         close(made[k]);
     }
-    // Room for a good stretch of sound while ffmpeg, opening its inputs one after the other,
-    // reads only pictures (best effort: the system may allow less).
-    fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
     if (ends[0] < 0 || ends[1] < 0) {
         throw HostError(std::string("cannot make a pipe to ffmpeg: ") + std::strerror(errno));
     }
+    // Room for a good stretch of sound while ffmpeg, opening its inputs one after the other,
+    // reads only pictures (best effort: the system may allow less).
+    fcntl(ends[1], F_SETPIPE_SZ, 1 << 20);
 }
 
-// The unfinished file, for a stop by a signal to remove; there is one video at a time.
-char g_unfinished[4096];
+// What a stop by a signal must undo: the pipes, ffmpeg (ended before its file goes, or it could
+// still make the file anew) and the unfinished file. There is one video at a time.
+struct Unfinished {
+    char path[4096];
+    volatile sig_atomic_t process;
+    volatile sig_atomic_t pipes[2];
+};
+Unfinished g_unfinished = {{0}, 0, {-1, -1}};
 
 void RemoveUnfinished(int signal_number) {
-    if (g_unfinished[0] != '\0') {
-        unlink(g_unfinished);
+    for (volatile sig_atomic_t& fd : g_unfinished.pipes) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+    if (g_unfinished.process > 0) {
+        kill(g_unfinished.process, SIGTERM);
+        waitpid(g_unfinished.process, nullptr, 0);
+    }
+    if (g_unfinished.path[0] != '\0') {
+        unlink(g_unfinished.path);
     }
     signal(signal_number, SIG_DFL);
     raise(signal_number);
 }
 
 void WatchUnfinished(const std::string& path) {
-    if (path.size() >= sizeof g_unfinished) {
+    if (path.size() >= sizeof g_unfinished.path) {
         return;
     }
-    std::memcpy(g_unfinished, path.c_str(), path.size() + 1);
+    std::memcpy(g_unfinished.path, path.c_str(), path.size() + 1);
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         signal(signal_number, RemoveUnfinished);
     }
@@ -282,6 +297,9 @@ VideoWriter::VideoWriter(const std::string& path, int32_t width, int32_t height,
         throw HostError("cannot start ffmpeg: " + std::string(std::strerror(error)));
     }
     m_process = pid;
+    g_unfinished.pipes[0] = m_video;
+    g_unfinished.pipes[1] = m_audio;
+    g_unfinished.process = pid;
     // A broken pipe is reported by write, with ffmpeg's own message already on the terminal.
     signal(SIGPIPE, SIG_IGN);
 }
@@ -301,11 +319,16 @@ void VideoWriter::Stop() {
     }
     if (!m_temporary.empty()) {
         unlink(m_temporary.c_str());
-        g_unfinished[0] = '\0';
+        g_unfinished.path[0] = '\0';
     }
 }
 
 void VideoWriter::Close(int& fd) {
+    for (volatile sig_atomic_t& watched : g_unfinished.pipes) {
+        if (watched == fd) {
+            watched = -1;
+        }
+    }
     if (fd >= 0) {
         close(fd);
         fd = -1;
@@ -316,6 +339,7 @@ int VideoWriter::Reap() {
     int status = 0;
     while (waitpid(static_cast<pid_t>(m_process), &status, 0) < 0 && errno == EINTR) {
     }
+    g_unfinished.process = 0;
     m_process = -1;
     return status;
 }
@@ -410,7 +434,7 @@ void VideoWriter::Finish(int64_t ticks) {
         throw HostError("ffmpeg failed (" + ExitText(status) + "); " + m_path + " not written");
     }
     const bool renamed = std::rename(m_temporary.c_str(), m_path.c_str()) == 0;
-    g_unfinished[0] = '\0';
+    g_unfinished.path[0] = '\0';
     if (!renamed) {
         throw HostError("cannot write " + m_path + ": " + std::strerror(errno));
     }
