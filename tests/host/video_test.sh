@@ -67,6 +67,15 @@ lossy)
     [ "${last:-0}" -ge 35 ] || fail "the last frame is $last dB from the PNG, want 35 or more"
     earlier=$(psnr 30) # the envelope has scrolled since: the comparison must see it
     [ "${earlier:-99}" -lt 25 ] || fail "frame 30 is $earlier dB from the last PNG"
+    # An odd size and a fractional rate: VP9 keeps the size, H.264 gains a row and a column.
+    "$preview" "${run[@]}" --size 161x49 --fps 12.5 --video odd.webm || fail "WebM failed"
+    expect_eq "WebM codecs" "$(probe odd.webm v:0 codec_name),$(probe odd.webm a:0 codec_name)" \
+        "vp9,opus"
+    expect_eq "WebM frames" "$(probe odd.webm v:0 nb_read_frames)" 19
+    expect_eq "WebM size" "$(probe odd.webm v:0 width),$(probe odd.webm v:0 height)" "161,49"
+    expect_eq "WebM rate" "$(probe odd.webm v:0 r_frame_rate)" "25/2"
+    "$preview" "${run[@]}" --size 161x49 --video odd.mp4 || fail "odd H.264 failed"
+    expect_eq "H.264 size" "$(probe odd.mp4 v:0 width),$(probe odd.mp4 v:0 height)" "162,50"
     ;;
 errors)
     check_refused() { # status, message, command...
