@@ -79,6 +79,8 @@ public:
     // The view's picture as last painted (host background before the first paint).
     const ViewCanvas& Canvas() const { return *m_canvas; }
     int64_t PaintCount() const { return m_paints; }
+    // Paint ticks passed so far; while a paint is under way, the number of the tick it paints.
+    int64_t Ticks() const { return m_frame; }
     // Paints now, whether or not the view asked for it.
     void Paint();
     // Called after every paint with the picture and the sample clock.

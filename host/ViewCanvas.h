@@ -51,6 +51,10 @@ private:
     std::unique_ptr<Platform> m_platform;
 };
 
+// Converts premultiplied 0xAARRGGBB pixels to 8-bit RGBA bytes with straight alpha, rounded the
+// way Cairo's own PNG output rounds; out takes 4 * count bytes.
+void StraightRgba(const uint32_t* pixels, int32_t count, uint8_t* out);
+
 // Writes premultiplied 0xAARRGGBB rows as an 8-bit RGBA PNG, the way Cairo does (straight
 // alpha, rounded), without a compression library: the image data goes in stored deflate blocks.
 // stride is in pixels. Throws HostError when the file cannot be written.

@@ -56,27 +56,32 @@ void PutChunk(std::vector<uint8_t>& out, const char* type, const std::vector<uin
 
 } // namespace
 
+void StraightRgba(const uint32_t* pixels, int32_t count, uint8_t* out) {
+    for (int32_t x = 0; x < count; ++x, out += 4) {
+        const uint32_t p = pixels[x];
+        const uint32_t a = p >> 24;
+        if (a == 0) {
+            out[0] = out[1] = out[2] = out[3] = 0;
+            continue;
+        }
+        const auto straight = [a](uint32_t c) {
+            return static_cast<uint8_t>((c * 255 + a / 2) / a);
+        };
+        out[0] = straight((p >> 16) & 0xFF);
+        out[1] = straight((p >> 8) & 0xFF);
+        out[2] = straight(p & 0xFF);
+        out[3] = static_cast<uint8_t>(a);
+    }
+}
+
 void WriteRgbaPng(const std::string& path, const uint32_t* pixels, int32_t width, int32_t height,
                   int32_t stride) {
-    std::vector<uint8_t> raw;
-    raw.reserve(static_cast<size_t>(height) * (4 * static_cast<size_t>(width) + 1));
+    const size_t row_bytes = 4 * static_cast<size_t>(width) + 1;
+    std::vector<uint8_t> raw(static_cast<size_t>(height) * row_bytes);
     for (int32_t y = 0; y < height; ++y) {
-        raw.push_back(0); // filter: none
-        const uint32_t* row = pixels + static_cast<size_t>(y) * static_cast<size_t>(stride);
-        for (int32_t x = 0; x < width; ++x) {
-            const uint32_t p = row[x];
-            const uint32_t a = p >> 24;
-            if (a == 0) {
-                raw.insert(raw.end(), {0, 0, 0, 0});
-                continue;
-            }
-            // Back to straight alpha, rounded like Cairo's own PNG output.
-            const auto straight = [a](uint32_t c) {
-                return static_cast<uint8_t>((c * 255 + a / 2) / a);
-            };
-            raw.insert(raw.end(), {straight((p >> 16) & 0xFF), straight((p >> 8) & 0xFF),
-                                   straight(p & 0xFF), static_cast<uint8_t>(a)});
-        }
+        uint8_t* out = &raw[static_cast<size_t>(y) * row_bytes];
+        out[0] = 0; // filter: none
+        StraightRgba(pixels + static_cast<size_t>(y) * static_cast<size_t>(stride), width, out + 1);
     }
 
     std::vector<uint8_t> zlib = {0x78, 0x01}; // deflate, 32 KiB window, no dictionary

@@ -219,6 +219,8 @@ Options ParseOptions(int argc, const char* const* argv) {
             o.series = take();
         } else if (arg == "--sheet") {
             o.sheet = take();
+        } else if (arg == "--video") {
+            o.video = take();
         } else if (arg == "--moments") {
             o.moments = Whole(arg, take(), 1, 64);
         } else if (arg == "-s" || arg == "--set") {
@@ -286,7 +288,7 @@ std::string Usage(const std::string& program) {
            " [options]\n"
            "\n"
            "Plays a signal through one instance of a display module and writes what its view\n"
-           "shows as PNG pictures.\n"
+           "shows as PNG pictures or a video.\n"
            "\n"
            "Input:\n"
 #ifdef _WIN32
@@ -326,6 +328,11 @@ std::string Usage(const std::string& program) {
            "  --series PREFIX       every paint, as PREFIX00001.png, PREFIX00002.png, ...\n"
            "  --sheet FILE          a contact sheet: the view at several moments, stacked\n"
            "  --moments N           moments on the sheet, evenly spread, 1 to 64 (default 4)\n"
+           "  --video FILE          every paint tick as a frame, --fps frames a second, made by\n"
+           "                        the ffmpeg program: .mp4 (H.264, AAC sound), .webm (VP9,\n"
+           "                        Opus sound), .mkv (lossless FFV1, FLAC sound), or silent\n"
+           "                        animated .gif or lossless .webp; the sound is the signal\n"
+           "                        played. Frame N shows the view at N / fps seconds\n"
            "  --log FILE            a line for every message, notification, plug change,\n"
            "                        redraw request and paint that the host relays, with the\n"
            "                        sample clock and a digest of each message's bytes\n"

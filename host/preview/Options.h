@@ -45,6 +45,7 @@ struct Options {
     std::string out;    // the last paint
     std::string series; // prefix of numbered paints
     std::string sheet;  // contact sheet
+    std::string video;  // every paint tick as a frame, with the signal as sound
     int moments = 4;
 
     // In the order given; later settings of one plug win.

@@ -4,6 +4,7 @@
 #include "ModuleLibrary.h"
 #include "Options.h"
 #include "Signal.h"
+#include "VideoWriter.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -126,6 +127,14 @@ int Run(int argc, char** argv) {
         std::fputs(preview::Usage("wavepreview").c_str(), stdout);
         return 0;
     }
+    if (!options.video.empty()) {
+        try {
+            preview::VideoFormatFor(options.video);
+        } catch (const HostError& e) {
+            std::fprintf(stderr, "wavepreview: %s\n", e.what());
+            return 2;
+        }
+    }
     const std::string module_path = options.module_path.empty()
                                         ? ProgramDirectory(argv[0]) + "/" MODULE_FILE_NAME
                                         : options.module_path;
@@ -186,12 +195,24 @@ int Run(int argc, char** argv) {
         instance.SetPlug(setting.first, setting.second);
     }
 
+    std::unique_ptr<preview::VideoWriter> video;
+    if (!options.video.empty()) {
+        video = std::make_unique<preview::VideoWriter>(options.video, options.width, options.height,
+                                                       options.frames_per_second, rate);
+        signal = video->Lead(std::move(signal));
+    }
     int64_t series_number = 0;
-    if (!options.series.empty()) {
+    if (!options.series.empty() || video) {
         instance.OnPaint([&](const sehost::ViewCanvas& canvas, int64_t) {
-            char number[32];
-            std::snprintf(number, sizeof number, "%05lld", static_cast<long long>(++series_number));
-            canvas.WritePng(options.series + number + ".png");
+            if (!options.series.empty()) {
+                char number[32];
+                std::snprintf(number, sizeof number, "%05lld",
+                              static_cast<long long>(++series_number));
+                canvas.WritePng(options.series + number + ".png");
+            }
+            if (video) {
+                video->Frame(canvas, instance.Ticks());
+            }
         });
     }
     std::unique_ptr<ContactSheet> sheet;
@@ -246,10 +267,14 @@ int Run(int argc, char** argv) {
         std::fprintf(stderr, "\n");
     }
 
+    if (video) {
+        video->Finish(instance.Ticks());
+    }
     if (sheet) {
         sheet->Canvas().WritePng(options.sheet);
     }
-    if (!options.out.empty() || (options.series.empty() && options.sheet.empty())) {
+    if (!options.out.empty() ||
+        (options.series.empty() && options.sheet.empty() && options.video.empty())) {
         instance.Canvas().WritePng(options.out.empty() ? "preview.png" : options.out);
     }
     if (log) {
