@@ -187,3 +187,48 @@ TEST(PixelPaths, BlendingRoundsEachChannelToTheNearestLevel) {
         }
     }
 }
+
+// The gradient composite works on several pixels at once where it can; every pixel must come out
+// as the one-pixel rule makes it, whatever the coverage, row length and what lies beneath.
+TEST(PixelPaths, GradientCompositeBlendsEveryPixelByTheOnePixelRule) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<uint32_t> any;
+    std::uniform_int_distribution<int> width_of(1, 40);
+    std::uniform_int_distribution<int> cover_kind(0, 3);
+    gdiplus_cairo::GradientRamp ramp;
+    for (int round = 0; round < 2000; ++round) {
+        ramp.Build(any(random), any(random));
+        const int width = width_of(random);
+        const int height = 3;
+        const int stride = width + 5;
+        std::vector<uint8_t> coverage(static_cast<std::size_t>(stride) * height);
+        for (uint8_t& cover : coverage) {
+            const int kind = cover_kind(random);
+            cover = kind == 0 ? 0 : kind == 1 ? 255 : static_cast<uint8_t>(any(random));
+        }
+        // Any 32-bit value beneath, premultiplied or not.
+        std::vector<uint32_t> pixels(static_cast<std::size_t>(width + 2) * height);
+        for (uint32_t& pixel : pixels) {
+            pixel = round % 2 == 0 ? RandomPixel(random) : any(random);
+        }
+        std::vector<uint32_t> expected = pixels;
+        const uint64_t row_step = uint64_t(any(random)) << 1;
+        const uint64_t step = uint64_t(any(random)) >> (round % 20);
+        const auto row_position = [&](int64_t row) { return uint64_t(row) * row_step; };
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const uint32_t cover = coverage[y * stride + x];
+                uint32_t& pixel = expected[y * (width + 2) + 1 + x];
+                if (cover != 0) {
+                    const uint32_t colour = gdiplus_cairo::ScaleChannels(
+                        ramp.At(row_position(y) + uint64_t(x) * step), cover);
+                    pixel = gdiplus_cairo::BlendOver(colour, pixel);
+                }
+            }
+        }
+        const gdiplus_cairo::PixelImage image{pixels.data(), width + 2, width + 2, height};
+        gdiplus_cairo::CompositeRamp(image, {coverage.data(), stride, 1, 0, width, height}, ramp,
+                                     row_position, step);
+        ASSERT_EQ(pixels, expected) << "round " << round << " width " << width;
+    }
+}
