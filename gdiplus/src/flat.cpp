@@ -186,9 +186,78 @@ bool DirectPixels(cairo_t* cr, gdiplus_cairo::PixelImage& image) {
 // compositing span by span. Only for the mirrored wrap: the repeating one jumps from end to start
 // colour, and there a sampling difference would show as a whole colour. False, with nothing drawn,
 // when the wrap is not mirrored, the target's pixels cannot be written or memory is lacking.
+// A polygon given by integer points that needs no clipping.
+struct Outline {
+    const GpPoint* points;
+    INT count;
+};
+
+class CoverageRuns final : public gdiplus_cairo::RunSink {
+public:
+    CoverageRuns(uint8_t* coverage, int stride) : m_coverage(coverage), m_stride(stride) {}
+    void Run(int64_t x, int64_t y, int64_t width, int64_t height) override {
+        for (int64_t row = y; row < y + height; ++row) {
+            std::memset(m_coverage + row * m_stride + x, 0xFF, static_cast<std::size_t>(width));
+        }
+    }
+
+private:
+    uint8_t* m_coverage;
+    int64_t m_stride;
+};
+
+// The aliased coverage of an outline moved by (dx, dy), written by the layer itself: the same
+// pixels as Cairo's rasteriser, without building its path and edge lists. False when the outline
+// is one that Cairo fills by another route, or scratch memory is lacking.
+bool CoverAliasedOutline(const Outline& outline, double dx, double dy, cairo_fill_rule_t rule,
+                         int64_t width, int64_t height, uint8_t* coverage, int stride) {
+    using gdiplus_cairo::FixedPoint;
+    using gdiplus_cairo::ScanCrossing;
+    using gdiplus_cairo::ScanEdge;
+    const auto count = static_cast<std::size_t>(outline.count);
+    uint8_t* scratch = gdiplus_cairo::ScratchScan(
+        count * (sizeof(FixedPoint) + sizeof(ScanEdge) + sizeof(ScanCrossing)));
+    if (scratch == nullptr) {
+        return false;
+    }
+    auto* points = reinterpret_cast<FixedPoint*>(scratch);
+    auto* edges = reinterpret_cast<ScanEdge*>(points + count);
+    auto* crossings = reinterpret_cast<ScanCrossing*>(edges + count);
+    // The offsets are whole or half pixels, so every point is exact in 256ths.
+    for (std::size_t i = 0; i < count; ++i) {
+        points[i] = FixedPoint{static_cast<int64_t>((D(outline.points[i].X) + dx) * 256.0),
+                               static_cast<int64_t>((D(outline.points[i].Y) + dy) * 256.0)};
+    }
+    CoverageRuns runs(coverage, stride);
+    return gdiplus_cairo::AliasedPolygonRuns(points, outline.count,
+                                             rule == CAIRO_FILL_RULE_EVEN_ODD, width, height, edges,
+                                             crossings, runs);
+}
+
+// Cairo rasterises the path that `build` adds, moved by (dx, dy), into the coverage bytes.
+template <class Build>
+bool CoverWithCairo(const GpGraphics& graphics, cairo_fill_rule_t rule, const Build& build,
+                    double dx, double dy, int64_t width, int64_t height, uint8_t* coverage,
+                    int stride) {
+    cairo_surface_t* mask = cairo_image_surface_create_for_data(
+        coverage, CAIRO_FORMAT_A8, static_cast<int>(width), static_cast<int>(height), stride);
+    cairo_t* cr = cairo_create(mask);
+    cairo_set_antialias(cr, AntiAliased(graphics.smoothing) ? CAIRO_ANTIALIAS_DEFAULT
+                                                            : CAIRO_ANTIALIAS_NONE);
+    cairo_set_fill_rule(cr, rule);
+    build(cr, dx, dy);
+    cairo_fill(cr);
+    const bool covered = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    cairo_destroy(cr);
+    cairo_surface_finish(mask);
+    cairo_surface_destroy(mask);
+    return covered;
+}
+
 template <class Build>
 bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box world,
-                            cairo_fill_rule_t rule, const Build& build) {
+                            cairo_fill_rule_t rule, const Build& build,
+                            const Outline* aliased_outline = nullptr) {
     gdiplus_cairo::PixelImage target{};
     if (cairo_pattern_get_extend(gradient.pattern) != CAIRO_EXTEND_REFLECT ||
         !DirectPixels(graphics.cr, target)) {
@@ -215,20 +284,13 @@ bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box wo
         return false;
     }
     std::memset(coverage, 0, static_cast<std::size_t>(stride) * std::size_t(height));
-    cairo_surface_t* mask = cairo_image_surface_create_for_data(
-        coverage, CAIRO_FORMAT_A8, static_cast<int>(width), static_cast<int>(height), stride);
-    cairo_t* cr = cairo_create(mask);
-    cairo_set_antialias(cr, AntiAliased(graphics.smoothing) ? CAIRO_ANTIALIAS_DEFAULT
-                                                            : CAIRO_ANTIALIAS_NONE);
-    cairo_set_fill_rule(cr, rule);
-    build(cr, shift - D(x1), shift - D(y1));
-    cairo_fill(cr);
-    const bool covered = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-    cairo_destroy(cr);
-    cairo_surface_finish(mask);
-    cairo_surface_destroy(mask);
-    if (!covered) {
-        return false;
+    if (aliased_outline == nullptr || AntiAliased(graphics.smoothing) ||
+        !CoverAliasedOutline(*aliased_outline, shift - D(x1), shift - D(y1), rule, width, height,
+                             coverage, stride)) {
+        if (!CoverWithCairo(graphics, rule, build, shift - D(x1), shift - D(y1), width, height,
+                            coverage, stride)) {
+            return false;
+        }
     }
     // t = ((p - start) . (end - start)) / |end - start|^2 at pixel centres: device pixel (x, y)
     // is world point (x + 0.5 - shift, y + 0.5 - shift).
@@ -752,9 +814,10 @@ Status FillPolygon(GpGraphics* graphics, GpBrush* brush, const GpPoint* points, 
         clipper.Finish();
     };
     auto* gradient = dynamic_cast<LineGradient*>(brush);
+    const Outline outline{points, count};
     if (gradient != nullptr &&
         FillWithGradientPixels(*graphics, *gradient, Intersection(extent, box), FillRule(fillMode),
-                               add_polygon)) {
+                               add_polygon, Within(extent, box) ? &outline : nullptr)) {
         return Ok;
     }
     if (!SetBrushSource(graphics->cr, brush)) {

@@ -1,6 +1,7 @@
 #include "geometry.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace gdiplus_cairo {
 
@@ -256,6 +257,110 @@ void ThinLineRuns(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t px1, i
         WalkMajorAxis(y1, x1, y2, x2, py1, py2, px1, px2,
                       [&](int64_t y, int64_t x, int64_t length) { sink.Run(x, y, 1, length); });
     }
+}
+
+namespace {
+
+int64_t FloorDivide64(int64_t numerator, int64_t denominator) {
+    int64_t quotient = numerator / denominator;
+    if (numerator % denominator != 0 && (numerator < 0) != (denominator < 0)) {
+        --quotient;
+    }
+    return quotient;
+}
+
+int64_t CeilDivide64(int64_t numerator, int64_t denominator) {
+    return -FloorDivide64(-numerator, denominator);
+}
+
+constexpr int64_t kFixedOne = 256;
+
+} // namespace
+
+bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
+                        int64_t height, ScanEdge* edges, ScanCrossing* crossings, RunSink& sink) {
+    bool rectilinear = true;
+    int64_t edge_count = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        FixedPoint a = points[i];
+        FixedPoint b = points[i + 1 == count ? 0 : i + 1];
+        rectilinear = rectilinear && (a.x == b.x || a.y == b.y);
+        if (a.y == b.y) {
+            continue; // spans no row centre
+        }
+        int dir = 1;
+        if (a.y > b.y) {
+            std::swap(a, b);
+            dir = -1;
+        }
+        // Rows whose centre r + 1/2 lies in [a.y, b.y).
+        const int64_t first = std::max<int64_t>(CeilDivide64(a.y - kFixedOne / 2, kFixedOne), 0);
+        const int64_t last =
+            std::min<int64_t>(CeilDivide64(b.y - kFixedOne / 2, kFixedOne) - 1, height - 1);
+        if (first > last) {
+            continue;
+        }
+        edges[edge_count++] = ScanEdge{a.x, a.y, b.x - a.x, b.y - a.y, first, last, dir};
+    }
+    if (rectilinear) {
+        return false;
+    }
+    std::sort(edges, edges + edge_count,
+              [](const ScanEdge& l, const ScanEdge& r) { return l.first_row < r.first_row; });
+    const int64_t right = width * kFixedOne;
+    const auto pixel = [](int64_t x) { return FloorDivide64(x + kFixedOne / 2 - 1, kFixedOne); };
+    // edges[0, active) are the edges of the row; edges[next, edge_count) have not started.
+    int64_t active = 0;
+    int64_t next = 0;
+    for (int64_t row = 0; row < height; ++row) {
+        if (active == 0) {
+            if (next == edge_count) {
+                break;
+            }
+            row = std::max(row, edges[next].first_row);
+        }
+        while (next < edge_count && edges[next].first_row == row) {
+            edges[active++] = edges[next++];
+        }
+        const int64_t sample = row * kFixedOne + kFixedOne / 2 - 1;
+        int64_t crossing_count = 0;
+        for (int64_t k = 0; k < active;) {
+            const ScanEdge& e = edges[k];
+            const int64_t x = e.x_top + FloorDivide64((sample - e.y_top) * e.dx, e.dy);
+            crossings[crossing_count++] = ScanCrossing{std::clamp<int64_t>(x, 0, right), e.dir};
+            if (e.last_row == row) {
+                edges[k] = edges[--active]; // not yet looked at in this row
+                continue;
+            }
+            ++k;
+        }
+        std::sort(crossings, crossings + crossing_count,
+                  [](const ScanCrossing& l, const ScanCrossing& r) { return l.x < r.x; });
+        int winding = 0;
+        int64_t start = INT64_MIN;
+        for (int64_t k = 0; k < crossing_count; ++k) {
+            const int64_t end = pixel(crossings[k].x);
+            winding += crossings[k].dir;
+            const bool inside = even_odd ? (winding & 1) != 0 : winding != 0;
+            if (inside) {
+                if (start == INT64_MIN) {
+                    start = end;
+                }
+                continue;
+            }
+            const int64_t following =
+                k + 1 < crossing_count ? pixel(crossings[k + 1].x) : INT64_MAX;
+            if (following > end + 1) {
+                const int64_t from = std::max<int64_t>(start, 0);
+                const int64_t to = std::min(end, width);
+                if (from < to) {
+                    sink.Run(from, row, to - from, 1);
+                }
+                start = INT64_MIN;
+            }
+        }
+    }
+    return true;
 }
 
 } // namespace gdiplus_cairo

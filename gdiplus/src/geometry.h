@@ -79,4 +79,30 @@ protected:
 void ThinLineRuns(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t px1, int64_t py1,
                   int64_t px2, int64_t py2, RunSink& sink);
 
+// A point in Cairo's fixed point: 1/256 pixel units.
+struct FixedPoint {
+    int64_t x, y;
+};
+
+// Working storage for AliasedPolygonRuns, one of each per polygon vertex.
+struct ScanEdge {
+    int64_t x_top, y_top, dx, dy;
+    int64_t first_row, last_row;
+    int dir;
+};
+struct ScanCrossing {
+    int64_t x;
+    int dir;
+};
+
+// The pixels of an aliased fill of a closed polygon over a width x height image, exactly as
+// Cairo's aliased rasteriser picks them: a row takes the edges that span its centre, each edge's
+// position is taken a 256th above the centre and rounded down to the 256th, then to the pixel
+// whose centre it passes (halves down); and a run that ends where the next one starts, or one
+// pixel before, goes on through it. Edges beyond the left and right sides count as lying on them.
+// Rows of runs go to the sink. Returns false, with nothing produced, for an outline made of
+// horizontal and vertical edges only: Cairo fills those by another route.
+bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
+                        int64_t height, ScanEdge* edges, ScanCrossing* crossings, RunSink& sink);
+
 } // namespace gdiplus_cairo

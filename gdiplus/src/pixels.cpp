@@ -35,6 +35,7 @@ struct Scratch {
 
 thread_local Scratch t_marks;
 thread_local Scratch t_coverage;
+thread_local Scratch t_scan;
 
 struct LastRamp {
     bool built = false;
@@ -90,6 +91,10 @@ uint8_t* ScratchMarks(std::size_t size) {
 
 uint8_t* ScratchCoverage(std::size_t size) {
     return static_cast<uint8_t*>(t_coverage.Get(size, false));
+}
+
+uint8_t* ScratchScan(std::size_t size) {
+    return static_cast<uint8_t*>(t_scan.Get(size, false));
 }
 
 void GradientRamp::Build(uint32_t argb1, uint32_t argb2) {

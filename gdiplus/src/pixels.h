@@ -68,10 +68,11 @@ private:
 };
 
 // Scratch storage kept per thread and reused, allocated outside any drawing object. Marks come
-// zeroed and must be returned zeroed; coverage bytes come with undefined contents. Null when the
-// memory cannot be had.
+// zeroed and must be returned zeroed; coverage bytes and the scan's working storage come with
+// undefined contents. Null when the memory cannot be had.
 uint8_t* ScratchMarks(std::size_t size);
 uint8_t* ScratchCoverage(std::size_t size);
+uint8_t* ScratchScan(std::size_t size);
 
 // The colours of a two-colour linear ramp that repeats mirrored, sampled at kSteps points per ramp
 // length over one period (the ramp and its mirror image). Being continuous, it loses nothing but
