@@ -278,7 +278,10 @@ constexpr int64_t kFixedOne = 256;
 } // namespace
 
 bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
-                        int64_t height, ScanEdge* edges, ScanCrossing* crossings, RunSink& sink) {
+                        int64_t height, const ScanStorage& storage, RunSink& sink) {
+    ScanEdge* const edges = storage.edges;
+    int64_t* const row_counts = storage.row_counts;
+    std::fill(row_counts, row_counts + height + 1, 0);
     bool rectilinear = true;
     int64_t edge_count = 0;
     for (int64_t i = 0; i < count; ++i) {
@@ -300,16 +303,37 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
         if (first > last) {
             continue;
         }
-        edges[edge_count++] = ScanEdge{a.x, a.y, b.x - a.x, b.y - a.y, first, last, dir};
+        // The position a 256th above the first row's centre, then one row further each step.
+        const int64_t dx = b.x - a.x;
+        const int64_t dy = b.y - a.y;
+        const int64_t numerator = (first * kFixedOne + kFixedOne / 2 - 1 - a.y) * dx;
+        const int64_t x = FloorDivide64(numerator, dy);
+        const int64_t step = FloorDivide64(kFixedOne * dx, dy);
+        edges[edge_count++] = ScanEdge{
+            a.x + x, numerator - x * dy, step, kFixedOne * dx - step * dy, dy, first, last, dir};
+        ++row_counts[first + 1];
     }
     if (rectilinear) {
         return false;
     }
-    std::sort(edges, edges + edge_count,
-              [](const ScanEdge& l, const ScanEdge& r) { return l.first_row < r.first_row; });
+    // Edges in the order of their first rows.
+    for (int64_t row = 1; row <= height; ++row) {
+        row_counts[row] += row_counts[row - 1];
+    }
+    ScanEdge* const by_row = storage.by_row;
+    for (int64_t i = 0; i < edge_count; ++i) {
+        by_row[row_counts[edges[i].first_row]++] = edges[i];
+    }
+    // Where a row's edges cross it, by pixel: the winding change in each column and a bit for each
+    // column crossed at all. Crossings in one column act together, whatever their order: the first
+    // one leaves the outside, and only the last one's state counts at the column's end.
+    int32_t* const changes = storage.winding_changes;
+    uint64_t* const crossed = storage.crossed;
+    const int64_t words = width / 64 + 1;
+    std::fill(changes, changes + width + 1, 0);
+    std::fill(crossed, crossed + words, 0);
     const int64_t right = width * kFixedOne;
-    const auto pixel = [](int64_t x) { return FloorDivide64(x + kFixedOne / 2 - 1, kFixedOne); };
-    // edges[0, active) are the edges of the row; edges[next, edge_count) have not started.
+    // by_row[0, active) are the edges of the row; by_row[next, edge_count) have not started.
     int64_t active = 0;
     int64_t next = 0;
     for (int64_t row = 0; row < height; ++row) {
@@ -317,47 +341,59 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
             if (next == edge_count) {
                 break;
             }
-            row = std::max(row, edges[next].first_row);
+            row = std::max(row, by_row[next].first_row);
         }
-        while (next < edge_count && edges[next].first_row == row) {
-            edges[active++] = edges[next++];
+        while (next < edge_count && by_row[next].first_row == row) {
+            by_row[active++] = by_row[next++];
         }
-        const int64_t sample = row * kFixedOne + kFixedOne / 2 - 1;
-        int64_t crossing_count = 0;
         for (int64_t k = 0; k < active;) {
-            const ScanEdge& e = edges[k];
-            const int64_t x = e.x_top + FloorDivide64((sample - e.y_top) * e.dx, e.dy);
-            crossings[crossing_count++] = ScanCrossing{std::clamp<int64_t>(x, 0, right), e.dir};
+            ScanEdge& e = by_row[k];
+            const int64_t column = (std::clamp<int64_t>(e.x, 0, right) + kFixedOne / 2 - 1) >> 8;
+            changes[column] += e.dir;
+            crossed[column >> 6] |= uint64_t(1) << (column & 63);
             if (e.last_row == row) {
-                edges[k] = edges[--active]; // not yet looked at in this row
+                e = by_row[--active]; // not yet looked at in this row
                 continue;
+            }
+            e.x += e.step;
+            e.remainder += e.step_remainder;
+            if (e.remainder >= e.dy) {
+                e.remainder -= e.dy;
+                ++e.x;
             }
             ++k;
         }
-        std::sort(crossings, crossings + crossing_count,
-                  [](const ScanCrossing& l, const ScanCrossing& r) { return l.x < r.x; });
         int winding = 0;
-        int64_t start = INT64_MIN;
-        for (int64_t k = 0; k < crossing_count; ++k) {
-            const int64_t end = pixel(crossings[k].x);
-            winding += crossings[k].dir;
-            const bool inside = even_odd ? (winding & 1) != 0 : winding != 0;
-            if (inside) {
-                if (start == INT64_MIN) {
-                    start = end;
-                }
-                continue;
+        int64_t start = -1;
+        int64_t end = -1; // the column where the outside was reached, unless a crossing follows
+        const auto emit = [&] {
+            const int64_t to = std::min(end, width);
+            if (start < to) {
+                sink.Run(start, row, to - start, 1);
             }
-            const int64_t following =
-                k + 1 < crossing_count ? pixel(crossings[k + 1].x) : INT64_MAX;
-            if (following > end + 1) {
-                const int64_t from = std::max<int64_t>(start, 0);
-                const int64_t to = std::min(end, width);
-                if (from < to) {
-                    sink.Run(from, row, to - from, 1);
+            start = -1;
+            end = -1;
+        };
+        for (int64_t word = 0; word < words; ++word) {
+            for (uint64_t bits = crossed[word]; bits != 0; bits &= bits - 1) {
+                const int64_t column = word * 64 + __builtin_ctzll(bits);
+                if (end >= 0 && column > end + 1) {
+                    emit();
                 }
-                start = INT64_MIN;
+                end = -1;
+                if (start < 0) {
+                    start = column;
+                }
+                winding += changes[column];
+                changes[column] = 0;
+                if (even_odd ? (winding & 1) == 0 : winding == 0) {
+                    end = column;
+                }
             }
+            crossed[word] = 0;
+        }
+        if (end >= 0) {
+            emit();
         }
     }
     return true;

@@ -84,15 +84,21 @@ struct FixedPoint {
     int64_t x, y;
 };
 
-// Working storage for AliasedPolygonRuns, one of each per polygon vertex.
+// An edge as the scan walks it: its position in 256ths at the current row, kept as a quotient
+// and a remainder over dy so that every step rounds down exactly.
 struct ScanEdge {
-    int64_t x_top, y_top, dx, dy;
+    int64_t x, remainder, step, step_remainder, dy;
     int64_t first_row, last_row;
     int dir;
 };
-struct ScanCrossing {
-    int64_t x;
-    int dir;
+// Working storage for AliasedPolygonRuns: two edges for each vertex, a count for each row and
+// one more, and for each pixel column and one more a winding change and a bit.
+struct ScanStorage {
+    ScanEdge* edges;
+    ScanEdge* by_row;
+    int64_t* row_counts;
+    int32_t* winding_changes;
+    uint64_t* crossed;
 };
 
 // The pixels of an aliased fill of a closed polygon over a width x height image, exactly as
@@ -103,6 +109,6 @@ struct ScanCrossing {
 // Rows of runs go to the sink. Returns false, with nothing produced, for an outline made of
 // horizontal and vertical edges only: Cairo fills those by another route.
 bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
-                        int64_t height, ScanEdge* edges, ScanCrossing* crossings, RunSink& sink);
+                        int64_t height, const ScanStorage& storage, RunSink& sink);
 
 } // namespace gdiplus_cairo

@@ -114,6 +114,11 @@ template <class RowPosition>
 void CompositeRamp(const PixelImage& image, const CoverageBox& box, const GradientRamp& ramp,
                    const RowPosition& row_position, uint64_t step);
 
+// Blends a ramp over a run of pixels at full coverage: pixel i takes the colour at
+// position + i * step, as CompositeRamp would with coverage 255.
+inline void CompositeRampRun(uint32_t* pixels, int64_t count, const GradientRamp& ramp,
+                             uint64_t position, uint64_t step);
+
 } // namespace gdiplus_cairo
 
 #if defined(__SSE2__)
@@ -154,8 +159,48 @@ inline void CoverOverFour(uint32_t* pixels, const uint8_t* coverage, __m128i col
     _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), _mm_packus_epi16(low, high));
 }
 
+// Four pixels of CompositeRampRun at once.
+inline void OverFour(uint32_t* pixels, __m128i colours) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(colours, opaque), opaque)) == 0xFFFF) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), colours);
+        return;
+    }
+    const __m128i full = _mm_set1_epi16(0xFF);
+    const __m128i destination = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+    const __m128i low = CoverOverLanes(_mm_unpacklo_epi8(colours, zero), full,
+                                       _mm_unpacklo_epi8(destination, zero));
+    const __m128i high = CoverOverLanes(_mm_unpackhi_epi8(colours, zero), full,
+                                        _mm_unpackhi_epi8(destination, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), _mm_packus_epi16(low, high));
+}
+
+// The ramp's colours at four positions, step apart.
+inline __m128i FourColours(const GradientRamp& ramp, uint64_t position, uint64_t step) {
+    return _mm_setr_epi32(static_cast<int>(ramp.At(position)),
+                          static_cast<int>(ramp.At(position + step)),
+                          static_cast<int>(ramp.At(position + 2 * step)),
+                          static_cast<int>(ramp.At(position + 3 * step)));
+}
+
 } // namespace gdiplus_cairo
 #endif
+
+inline void gdiplus_cairo::CompositeRampRun(uint32_t* pixels, int64_t count,
+                                            const GradientRamp& ramp, uint64_t position,
+                                            uint64_t step) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 4 <= count; i += 4) {
+        OverFour(pixels + i, FourColours(ramp, position + static_cast<uint64_t>(i) * step, step));
+    }
+#endif
+    for (; i < count; ++i) {
+        const uint32_t colour = ramp.At(position + static_cast<uint64_t>(i) * step);
+        pixels[i] = (colour >> 24) == 0xFF ? colour : BlendOver(colour, pixels[i]);
+    }
+}
 
 template <class RowPosition>
 void gdiplus_cairo::CompositeRamp(const PixelImage& image, const CoverageBox& box,
@@ -178,12 +223,8 @@ void gdiplus_cairo::CompositeRamp(const PixelImage& image, const CoverageBox& bo
 #if defined(__SSE2__)
             if (i + 8 <= box.width) {
                 for (const int64_t end = i + 8; i < end; i += 4) {
-                    const uint64_t at = start + static_cast<uint64_t>(i) * step;
-                    const __m128i colours = _mm_setr_epi32(
-                        static_cast<int>(ramp.At(at)), static_cast<int>(ramp.At(at + step)),
-                        static_cast<int>(ramp.At(at + 2 * step)),
-                        static_cast<int>(ramp.At(at + 3 * step)));
-                    CoverOverFour(pixels + i, coverage + i, colours);
+                    CoverOverFour(pixels + i, coverage + i,
+                                  FourColours(ramp, start + static_cast<uint64_t>(i) * step, step));
                 }
                 continue;
             }

@@ -188,8 +188,8 @@ TEST(PixelPaths, BlendingRoundsEachChannelToTheNearestLevel) {
     }
 }
 
-// The gradient composite works on several pixels at once where it can; every pixel must come out
-// as the one-pixel rule makes it, whatever the coverage, row length and what lies beneath.
+// The gradient composites work on several pixels at once where they can; every pixel must come
+// out as the one-pixel rule makes it, whatever the coverage, row length and what lies beneath.
 TEST(PixelPaths, GradientCompositeBlendsEveryPixelByTheOnePixelRule) {
     std::mt19937 random(11);
     std::uniform_int_distribution<uint32_t> any;
@@ -226,6 +226,16 @@ TEST(PixelPaths, GradientCompositeBlendsEveryPixelByTheOnePixelRule) {
                 }
             }
         }
+        // A run at full coverage, as aliased fills are blended.
+        std::vector<uint32_t> run(pixels.begin(), pixels.begin() + width);
+        std::vector<uint32_t> expected_run = run;
+        for (int x = 0; x < width; ++x) {
+            expected_run[x] =
+                gdiplus_cairo::BlendOver(ramp.At(row_step + uint64_t(x) * step), expected_run[x]);
+        }
+        gdiplus_cairo::CompositeRampRun(run.data(), width, ramp, row_step, step);
+        ASSERT_EQ(run, expected_run) << "round " << round << " width " << width;
+
         const gdiplus_cairo::PixelImage image{pixels.data(), width + 2, width + 2, height};
         gdiplus_cairo::CompositeRamp(image, {coverage.data(), stride, 1, 0, width, height}, ramp,
                                      row_position, step);
