@@ -159,53 +159,17 @@ void PolygonClipper::Close(int stage) {
 namespace {
 
 // floor(numerator / denominator) for a positive denominator.
-int64_t FloorDivide(__int128 numerator, __int128 denominator) {
-    __int128 quotient = numerator / denominator;
-    if (numerator % denominator != 0 && numerator < 0) {
-        --quotient;
-    }
-    return static_cast<int64_t>(quotient);
+template <typename Wide> Wide FloorDivide(Wide numerator, Wide denominator) {
+    const Wide quotient = numerator / denominator;
+    return numerator % denominator != 0 && numerator < 0 ? quotient - 1 : quotient;
 }
 
-// The minor coordinate at major step k of a line that advances major_span steps while the minor
-// coordinate changes by minor_span: start + round(k * minor_span / major_span), halves up. Walked
-// one step at a time: the quotient of (2 k minor_span + major_span) / (2 major_span) is kept with
-// its remainder, and since |minor_span| <= major_span each step moves it by at most one.
-class MinorWalk {
-public:
-    MinorWalk(int64_t start, int64_t k, int64_t minor_span, int64_t major_span)
-        : m_step(2 * minor_span), m_divisor(2 * major_span) {
-        const __int128 numerator = __int128(2) * k * minor_span + major_span;
-        const int64_t quotient = FloorDivide(numerator, m_divisor);
-        m_remainder = static_cast<int64_t>(numerator - __int128(quotient) * m_divisor);
-        m_value = start + quotient;
-    }
-    int64_t Value() const { return m_value; }
-    void Next() {
-        m_remainder += m_step;
-        if (m_remainder >= m_divisor) {
-            m_remainder -= m_divisor;
-            ++m_value;
-        } else if (m_remainder < 0) {
-            m_remainder += m_divisor;
-            --m_value;
-        }
-    }
-
-private:
-    int64_t m_step;
-    int64_t m_divisor;
-    int64_t m_remainder;
-    int64_t m_value;
-};
-
-} // namespace
-
-namespace {
-
-// Walks a line from (a1, b1) to (a2, b2) along its major axis a, one pixel per step, and hands
-// every run of pixels that share a minor coordinate b, within the clip, to emit(a, b, length).
-template <typename Emit>
+// Walks a line from (a1, b1) to (a2, b2) along its major axis a and hands every run of pixels
+// that share a minor coordinate b, within the clip, to emit(a, b, length). At step k from a1 the
+// minor coordinate is b1 + q with q = floor((2 k span + major) / (2 major)), span = b2 - b1:
+// rounded to nearest, halves up. Since |span| <= major, q moves by one from run to run, and the
+// last step of each run follows from q by one division. Wide holds every product of coordinates.
+template <typename Wide, typename Emit>
 void WalkMajorAxis(int64_t a1, int64_t b1, int64_t a2, int64_t b2, int64_t a_low, int64_t a_high,
                    int64_t b_low, int64_t b_high, Emit emit) {
     if (a1 > a2) {
@@ -217,21 +181,40 @@ void WalkMajorAxis(int64_t a1, int64_t b1, int64_t a2, int64_t b2, int64_t a_low
     if (first > last) {
         return;
     }
-    MinorWalk minor(b1, first - a1, b2 - b1, a2 - a1);
-    int64_t run_start = first;
-    int64_t run_minor = minor.Value();
-    for (int64_t a = first + 1; a <= last; ++a) {
-        minor.Next();
-        if (minor.Value() != run_minor) {
-            if (run_minor >= b_low && run_minor <= b_high) {
-                emit(run_start, run_minor, a - run_start);
+    const Wide major = Wide(a2) - a1;
+    const Wide span = Wide(b2) - b1;
+    const Wide slope = span < 0 ? -span : span;
+    Wide q = FloorDivide<Wide>(2 * (Wide(first) - a1) * span + major, 2 * major);
+    for (int64_t a = first; a <= last;) {
+        // The last step k with this q: for a rising line the largest k with
+        // 2 k span + major < 2 major (q + 1), for a falling one with 2 k span + major >= 2 major q.
+        int64_t run_last = last;
+        if (span != 0) {
+            const Wide k = span > 0 ? FloorDivide<Wide>(major * (2 * q + 1) - 1, 2 * slope)
+                                    : FloorDivide<Wide>(major * (1 - 2 * q), 2 * slope);
+            if (k < Wide(last) - a1) {
+                run_last = static_cast<int64_t>(a1 + k);
             }
-            run_start = a;
-            run_minor = minor.Value();
         }
+        const Wide b = b1 + q;
+        if (b >= b_low && b <= b_high) {
+            emit(a, static_cast<int64_t>(b), run_last - a + 1);
+        }
+        a = run_last + 1;
+        q += span > 0 ? 1 : -1;
     }
-    if (run_minor >= b_low && run_minor <= b_high) {
-        emit(run_start, run_minor, last + 1 - run_start);
+}
+
+template <typename Emit>
+void WalkMajorAxis(int64_t a1, int64_t b1, int64_t a2, int64_t b2, int64_t a_low, int64_t a_high,
+                   int64_t b_low, int64_t b_high, Emit emit) {
+    // Products of coordinates below 2^28 stay far inside 64 bits.
+    constexpr int64_t kSmall = int64_t(1) << 28;
+    const auto small = [](int64_t v) { return v > -kSmall && v < kSmall; };
+    if (small(a1) && small(b1) && small(a2) && small(b2)) {
+        WalkMajorAxis<int64_t>(a1, b1, a2, b2, a_low, a_high, b_low, b_high, emit);
+    } else {
+        WalkMajorAxis<__int128>(a1, b1, a2, b2, a_low, a_high, b_low, b_high, emit);
     }
 }
 
