@@ -184,6 +184,24 @@ void WalkMajorAxis(int64_t a1, int64_t b1, int64_t a2, int64_t b2, int64_t a_low
     const Wide major = Wide(a2) - a1;
     const Wide span = Wide(b2) - b1;
     const Wide slope = span < 0 ? -span : span;
+    const auto emit_within = [&](int64_t a, Wide b, int64_t length) {
+        if (b >= b_low && b <= b_high) {
+            emit(a, static_cast<int64_t>(b), length);
+        }
+    };
+    if (slope == 1) {
+        // One step of the minor coordinate, halfway along (halves towards the second end).
+        const Wide change = a1 + (span > 0 ? (major + 1) / 2 : major / 2 + 1);
+        if (first < change) {
+            emit_within(first, b1,
+                        static_cast<int64_t>(std::min<Wide>(last, change - 1)) - first + 1);
+        }
+        if (last >= change) {
+            const int64_t from = static_cast<int64_t>(std::max<Wide>(first, change));
+            emit_within(from, Wide(b1) + span, last - from + 1);
+        }
+        return;
+    }
     Wide q = FloorDivide<Wide>(2 * (Wide(first) - a1) * span + major, 2 * major);
     for (int64_t a = first; a <= last;) {
         // The last step k with this q: for a rising line the largest k with
@@ -196,10 +214,7 @@ void WalkMajorAxis(int64_t a1, int64_t b1, int64_t a2, int64_t b2, int64_t a_low
                 run_last = static_cast<int64_t>(a1 + k);
             }
         }
-        const Wide b = b1 + q;
-        if (b >= b_low && b <= b_high) {
-            emit(a, static_cast<int64_t>(b), run_last - a + 1);
-        }
+        emit_within(a, b1 + q, run_last - a + 1);
         a = run_last + 1;
         q += span > 0 ? 1 : -1;
     }

@@ -61,6 +61,13 @@ PixelRuns::PixelRuns(const PixelImage& image, uint32_t premultiplied, uint8_t* m
 
 void PixelRuns::Run(int64_t x, int64_t y, int64_t width, int64_t height) {
     const bool opaque = (m_colour >> 24) == 0xFF;
+    if (opaque && width == 1) { // a column, the usual run of a steep line
+        uint32_t* pixel = m_image.data + y * m_image.stride + x;
+        for (int64_t row = 0; row < height; ++row, pixel += m_image.stride) {
+            *pixel = m_colour;
+        }
+        return;
+    }
     for (int64_t row = y; row < y + height; ++row) {
         uint32_t* pixels = m_image.data + row * m_image.stride + x;
         if (opaque) {
