@@ -236,9 +236,13 @@ public:
           m_step(step) {}
     void Run(int64_t x, int64_t y, int64_t width, int64_t height) override {
         for (int64_t row = y; row < y + height; ++row) {
+            if (row != m_row) { // rows come with several runs each
+                m_row = row;
+                m_position = m_row_position(row);
+            }
             gdiplus_cairo::CompositeRampRun(
                 m_target.data + (m_y0 + row) * m_target.stride + m_x0 + x, width, m_ramp,
-                m_row_position(row) + static_cast<uint64_t>(x) * m_step, m_step);
+                m_position + static_cast<uint64_t>(x) * m_step, m_step);
         }
     }
 
@@ -249,6 +253,8 @@ private:
     const gdiplus_cairo::GradientRamp& m_ramp;
     const RowPosition& m_row_position;
     uint64_t m_step;
+    int64_t m_row = -1;
+    uint64_t m_position = 0;
 };
 
 // Cairo rasterises the path that `build` adds, moved by (dx, dy), into the coverage bytes.

@@ -306,7 +306,8 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
         const int64_t dy = b.y - a.y;
         const int64_t numerator = (first * kFixedOne + kFixedOne / 2 - 1 - a.y) * dx;
         const int64_t x = FloorDivide64(numerator, dy);
-        const int64_t step = FloorDivide64(kFixedOne * dx, dy);
+        // An edge within one row never steps (most of a wavy outline's edges).
+        const int64_t step = last > first ? FloorDivide64(kFixedOne * dx, dy) : 0;
         edges[edge_count++] = ScanEdge{
             a.x + x, numerator - x * dy, step, kFixedOne * dx - step * dy, dy, first, last, dir};
         ++row_counts[first + 1];
