@@ -223,8 +223,19 @@ void gdiplus_cairo::CompositeRamp(const PixelImage& image, const CoverageBox& bo
 #if defined(__SSE2__)
             if (i + 8 <= box.width) {
                 for (const int64_t end = i + 8; i < end; i += 4) {
-                    CoverOverFour(pixels + i, coverage + i,
-                                  FourColours(ramp, start + static_cast<uint64_t>(i) * step, step));
+                    uint32_t four = 0;
+                    std::memcpy(&four, coverage + i, sizeof four);
+                    if (four == 0) {
+                        continue;
+                    }
+                    // Inside the shape coverage is full and needs no scaling.
+                    const __m128i colours =
+                        FourColours(ramp, start + static_cast<uint64_t>(i) * step, step);
+                    if (four == 0xFFFFFFFFu) {
+                        OverFour(pixels + i, colours);
+                    } else {
+                        CoverOverFour(pixels + i, coverage + i, colours);
+                    }
                 }
                 continue;
             }
