@@ -87,14 +87,16 @@ public:
 
     void Build(uint32_t argb1, uint32_t argb2);
     uint64_t Position(double t) const;
+    // The sample nearest to a position: half a step more rounds to it.
+    static constexpr uint64_t kHalfStep = uint64_t(1) << (31 - kStepBits);
+    static constexpr uint64_t kPeriodMask = (uint64_t(2) << 32) - 1;
+    static constexpr int kIndexShift = 32 - kStepBits;
     uint32_t At(uint64_t position) const {
-        // Half a step more rounds to the nearest sample.
-        constexpr uint64_t kHalfStep = uint64_t(1) << (31 - kStepBits);
-        return m_colours[((position + kHalfStep) & kPeriodMask) >> (32 - kStepBits)];
+        return m_colours[((position + kHalfStep) & kPeriodMask) >> kIndexShift];
     }
+    const uint32_t* Colours() const { return m_colours; }
 
 private:
-    static constexpr uint64_t kPeriodMask = (uint64_t(2) << 32) - 1;
     uint32_t m_colours[2 * kSteps];
 };
 
@@ -116,8 +118,8 @@ void CompositeRamp(const PixelImage& image, const CoverageBox& box, const Gradie
 
 // Blends a ramp over a run of pixels at full coverage: pixel i takes the colour at
 // position + i * step, as CompositeRamp would with coverage 255.
-inline void CompositeRampRun(uint32_t* pixels, int64_t count, const GradientRamp& ramp,
-                             uint64_t position, uint64_t step);
+void CompositeRampRun(uint32_t* pixels, int64_t count, const GradientRamp& ramp, uint64_t position,
+                      uint64_t step);
 
 } // namespace gdiplus_cairo
 
@@ -186,21 +188,6 @@ inline __m128i FourColours(const GradientRamp& ramp, uint64_t position, uint64_t
 
 } // namespace gdiplus_cairo
 #endif
-
-inline void gdiplus_cairo::CompositeRampRun(uint32_t* pixels, int64_t count,
-                                            const GradientRamp& ramp, uint64_t position,
-                                            uint64_t step) {
-    int64_t i = 0;
-#if defined(__SSE2__)
-    for (; i + 4 <= count; i += 4) {
-        OverFour(pixels + i, FourColours(ramp, position + static_cast<uint64_t>(i) * step, step));
-    }
-#endif
-    for (; i < count; ++i) {
-        const uint32_t colour = ramp.At(position + static_cast<uint64_t>(i) * step);
-        pixels[i] = (colour >> 24) == 0xFF ? colour : BlendOver(colour, pixels[i]);
-    }
-}
 
 template <class RowPosition>
 void gdiplus_cairo::CompositeRamp(const PixelImage& image, const CoverageBox& box,
