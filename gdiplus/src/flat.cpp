@@ -179,13 +179,6 @@ bool DirectPixels(cairo_t* cr, gdiplus_cairo::PixelImage& image) {
            clip.y2 >= D(image.height);
 }
 
-// A gradient fill composited by the layer itself: Cairo rasterises the path that `build` adds
-// (in world coordinates moved by the offset it is given) into scratch coverage bytes over the
-// visible part of the world box, and the gradient's colour is computed only where that coverage is
-// not zero. Cheaper than Cairo's evaluation of the pattern across the whole extent and its
-// compositing span by span. Only for the mirrored wrap: the repeating one jumps from end to start
-// colour, and there a sampling difference would show as a whole colour. False, with nothing drawn,
-// when the wrap is not mirrored, the target's pixels cannot be written or memory is lacking.
 // A polygon given by integer points that needs no clipping.
 struct Outline {
     const GpPoint* points;
@@ -277,6 +270,15 @@ bool CoverWithCairo(const GpGraphics& graphics, cairo_fill_rule_t rule, const Bu
     return covered;
 }
 
+// A gradient fill composited by the layer itself: Cairo rasterises the path that `build` adds
+// (in world coordinates moved by the offset it is given) into scratch coverage bytes over the
+// visible part of the world box, and the gradient's colour is computed only where that coverage is
+// not zero. Cheaper than Cairo's evaluation of the pattern across the whole extent and its
+// compositing span by span. Only for the mirrored wrap: the repeating one jumps from end to start
+// colour, and there a sampling difference would show as a whole colour. False, with nothing drawn,
+// when the wrap is not mirrored, the target's pixels cannot be written or memory is lacking.
+// An aliased outline that needs no clipping skips the coverage bytes: the layer scans it and
+// blends each run of pixels as it finds it.
 template <class Build>
 bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box world,
                             cairo_fill_rule_t rule, const Build& build,

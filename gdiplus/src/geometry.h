@@ -1,5 +1,5 @@
-// Geometry that keeps Cairo within its fixed-point range and draws GDI+'s aliased thin lines.
-// Pure functions over doubles and 64-bit integers; the results go to a sink.
+// Geometry that keeps Cairo within its fixed-point range, draws GDI+'s aliased thin lines and scans
+// aliased polygon fills. Pure functions over doubles and 64-bit integers; the results go to a sink.
 #pragma once
 
 #include <cstdint>
