@@ -179,6 +179,97 @@ bool DirectPixels(cairo_t* cr, gdiplus_cairo::PixelImage& image) {
            clip.y2 >= D(image.height);
 }
 
+// A polygon given by integer points that needs no clipping.
+struct Outline {
+    const GpPoint* points;
+    INT count;
+};
+
+// The runs of pixels that an aliased fill of an outline moved by (dx, dy) covers, found by the
+// layer itself: the same pixels as Cairo's rasteriser picks, without building its path and edge
+// lists. False, with no runs, when the outline is one that Cairo fills by another route, or
+// scratch memory is lacking.
+bool ScanAliasedOutline(const Outline& outline, double dx, double dy, cairo_fill_rule_t rule,
+                        int64_t width, int64_t height, gdiplus_cairo::RunSink& runs) {
+    using gdiplus_cairo::FixedPoint;
+    using gdiplus_cairo::ScanEdge;
+    const auto count = static_cast<std::size_t>(outline.count);
+    const auto rows = static_cast<std::size_t>(height) + 1;
+    const auto columns = static_cast<std::size_t>(width) + 1;
+    uint8_t* scratch = gdiplus_cairo::ScratchScan(
+        count * (sizeof(FixedPoint) + 2 * sizeof(ScanEdge)) + rows * sizeof(int64_t) +
+        columns * sizeof(int32_t) + (columns / 64 + 1) * sizeof(uint64_t));
+    if (scratch == nullptr) {
+        return false;
+    }
+    // Laid out from the widest members down, so that each stays aligned.
+    auto* points = reinterpret_cast<FixedPoint*>(scratch);
+    auto* edges = reinterpret_cast<ScanEdge*>(points + count);
+    auto* row_counts = reinterpret_cast<int64_t*>(edges + 2 * count);
+    auto* crossed = reinterpret_cast<uint64_t*>(row_counts + rows);
+    auto* changes = reinterpret_cast<int32_t*>(crossed + columns / 64 + 1);
+    const gdiplus_cairo::ScanStorage storage{edges, edges + count, row_counts, changes, crossed};
+    // The offsets are whole or half pixels, so every point is exact in 256ths.
+    for (std::size_t i = 0; i < count; ++i) {
+        points[i] = FixedPoint{static_cast<int64_t>((D(outline.points[i].X) + dx) * 256.0),
+                               static_cast<int64_t>((D(outline.points[i].Y) + dy) * 256.0)};
+    }
+    return gdiplus_cairo::AliasedPolygonRuns(
+        points, outline.count, rule == CAIRO_FILL_RULE_EVEN_ODD, width, height, storage, runs);
+}
+
+// Runs of full coverage blended onto the target as they come: run pixel (x, y) is target pixel
+// (x0 + x, y0 + y) and takes the ramp's colour at row_position(y) + x * step.
+template <class RowPosition> class RampRuns final : public gdiplus_cairo::RunSink {
+public:
+    RampRuns(const gdiplus_cairo::PixelImage& target, int64_t x0, int64_t y0,
+             const gdiplus_cairo::GradientRamp& ramp, const RowPosition& row_position,
+             uint64_t step)
+        : m_target(target), m_x0(x0), m_y0(y0), m_ramp(ramp), m_row_position(row_position),
+          m_step(step) {}
+    void Run(int64_t x, int64_t y, int64_t width, int64_t height) override {
+        for (int64_t row = y; row < y + height; ++row) {
+            if (row != m_row) { // rows come with several runs each
+                m_row = row;
+                m_position = m_row_position(row);
+            }
+            gdiplus_cairo::CompositeRampRun(
+                m_target.data + (m_y0 + row) * m_target.stride + m_x0 + x, width, m_ramp,
+                m_position + static_cast<uint64_t>(x) * m_step, m_step);
+        }
+    }
+
+private:
+    gdiplus_cairo::PixelImage m_target;
+    int64_t m_x0;
+    int64_t m_y0;
+    const gdiplus_cairo::GradientRamp& m_ramp;
+    const RowPosition& m_row_position;
+    uint64_t m_step;
+    int64_t m_row = -1;
+    uint64_t m_position = 0;
+};
+
+// Cairo rasterises the path that `build` adds, moved by (dx, dy), into the coverage bytes.
+template <class Build>
+bool CoverWithCairo(const GpGraphics& graphics, cairo_fill_rule_t rule, const Build& build,
+                    double dx, double dy, int64_t width, int64_t height, uint8_t* coverage,
+                    int stride) {
+    cairo_surface_t* mask = cairo_image_surface_create_for_data(
+        coverage, CAIRO_FORMAT_A8, static_cast<int>(width), static_cast<int>(height), stride);
+    cairo_t* cr = cairo_create(mask);
+    cairo_set_antialias(cr, AntiAliased(graphics.smoothing) ? CAIRO_ANTIALIAS_DEFAULT
+                                                            : CAIRO_ANTIALIAS_NONE);
+    cairo_set_fill_rule(cr, rule);
+    build(cr, dx, dy);
+    cairo_fill(cr);
+    const bool covered = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+    cairo_destroy(cr);
+    cairo_surface_finish(mask);
+    cairo_surface_destroy(mask);
+    return covered;
+}
+
 // A gradient fill composited by the layer itself: Cairo rasterises the path that `build` adds
 // (in world coordinates moved by the offset it is given) into scratch coverage bytes over the
 // visible part of the world box, and the gradient's colour is computed only where that coverage is
@@ -186,9 +277,12 @@ bool DirectPixels(cairo_t* cr, gdiplus_cairo::PixelImage& image) {
 // compositing span by span. Only for the mirrored wrap: the repeating one jumps from end to start
 // colour, and there a sampling difference would show as a whole colour. False, with nothing drawn,
 // when the wrap is not mirrored, the target's pixels cannot be written or memory is lacking.
+// An aliased outline that needs no clipping skips the coverage bytes: the layer scans it and
+// blends each run of pixels as it finds it.
 template <class Build>
 bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box world,
-                            cairo_fill_rule_t rule, const Build& build) {
+                            cairo_fill_rule_t rule, const Build& build,
+                            const Outline* aliased_outline = nullptr) {
     gdiplus_cairo::PixelImage target{};
     if (cairo_pattern_get_extend(gradient.pattern) != CAIRO_EXTEND_REFLECT ||
         !DirectPixels(graphics.cr, target)) {
@@ -214,22 +308,6 @@ bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box wo
     if (stride <= 0 || coverage == nullptr) {
         return false;
     }
-    std::memset(coverage, 0, static_cast<std::size_t>(stride) * std::size_t(height));
-    cairo_surface_t* mask = cairo_image_surface_create_for_data(
-        coverage, CAIRO_FORMAT_A8, static_cast<int>(width), static_cast<int>(height), stride);
-    cairo_t* cr = cairo_create(mask);
-    cairo_set_antialias(cr, AntiAliased(graphics.smoothing) ? CAIRO_ANTIALIAS_DEFAULT
-                                                            : CAIRO_ANTIALIAS_NONE);
-    cairo_set_fill_rule(cr, rule);
-    build(cr, shift - D(x1), shift - D(y1));
-    cairo_fill(cr);
-    const bool covered = cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-    cairo_destroy(cr);
-    cairo_surface_finish(mask);
-    cairo_surface_destroy(mask);
-    if (!covered) {
-        return false;
-    }
     // t = ((p - start) . (end - start)) / |end - start|^2 at pixel centres: device pixel (x, y)
     // is world point (x + 0.5 - shift, y + 0.5 - shift).
     const double dx = D(gradient.end.X) - D(gradient.start.X);
@@ -242,10 +320,22 @@ bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box wo
     const auto row_position = [&](int64_t row) {
         return ramp.Position((px * dx + (py + D(row)) * dy) / length2);
     };
+    const uint64_t step = ramp.Position(dx / length2);
     cairo_surface_t* surface = cairo_get_target(graphics.cr);
     cairo_surface_flush(surface);
-    gdiplus_cairo::CompositeRamp(target, {coverage, stride, x1, y1, width, height}, ramp,
-                                 row_position, ramp.Position(dx / length2));
+    // An aliased outline is blended run by run as it is scanned; anything else through coverage.
+    RampRuns<decltype(row_position)> runs(target, x1, y1, ramp, row_position, step);
+    if (aliased_outline == nullptr || AntiAliased(graphics.smoothing) ||
+        !ScanAliasedOutline(*aliased_outline, shift - D(x1), shift - D(y1), rule, width, height,
+                            runs)) {
+        std::memset(coverage, 0, static_cast<std::size_t>(stride) * std::size_t(height));
+        if (!CoverWithCairo(graphics, rule, build, shift - D(x1), shift - D(y1), width, height,
+                            coverage, stride)) {
+            return false;
+        }
+        gdiplus_cairo::CompositeRamp(target, {coverage, stride, x1, y1, width, height}, ramp,
+                                     row_position, step);
+    }
     cairo_surface_mark_dirty_rectangle(surface, static_cast<int>(x1), static_cast<int>(y1),
                                        static_cast<int>(width), static_cast<int>(height));
     return true;
@@ -752,9 +842,10 @@ Status FillPolygon(GpGraphics* graphics, GpBrush* brush, const GpPoint* points, 
         clipper.Finish();
     };
     auto* gradient = dynamic_cast<LineGradient*>(brush);
+    const Outline outline{points, count};
     if (gradient != nullptr &&
         FillWithGradientPixels(*graphics, *gradient, Intersection(extent, box), FillRule(fillMode),
-                               add_polygon)) {
+                               add_polygon, Within(extent, box) ? &outline : nullptr)) {
         return Ok;
     }
     if (!SetBrushSource(graphics->cr, brush)) {

@@ -1,6 +1,7 @@
 #include "geometry.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace gdiplus_cairo {
 
@@ -158,53 +159,17 @@ void PolygonClipper::Close(int stage) {
 namespace {
 
 // floor(numerator / denominator) for a positive denominator.
-int64_t FloorDivide(__int128 numerator, __int128 denominator) {
-    __int128 quotient = numerator / denominator;
-    if (numerator % denominator != 0 && numerator < 0) {
-        --quotient;
-    }
-    return static_cast<int64_t>(quotient);
+template <typename Wide> Wide FloorDivide(Wide numerator, Wide denominator) {
+    const Wide quotient = numerator / denominator;
+    return numerator % denominator != 0 && numerator < 0 ? quotient - 1 : quotient;
 }
 
-// The minor coordinate at major step k of a line that advances major_span steps while the minor
-// coordinate changes by minor_span: start + round(k * minor_span / major_span), halves up. Walked
-// one step at a time: the quotient of (2 k minor_span + major_span) / (2 major_span) is kept with
-// its remainder, and since |minor_span| <= major_span each step moves it by at most one.
-class MinorWalk {
-public:
-    MinorWalk(int64_t start, int64_t k, int64_t minor_span, int64_t major_span)
-        : m_step(2 * minor_span), m_divisor(2 * major_span) {
-        const __int128 numerator = __int128(2) * k * minor_span + major_span;
-        const int64_t quotient = FloorDivide(numerator, m_divisor);
-        m_remainder = static_cast<int64_t>(numerator - __int128(quotient) * m_divisor);
-        m_value = start + quotient;
-    }
-    int64_t Value() const { return m_value; }
-    void Next() {
-        m_remainder += m_step;
-        if (m_remainder >= m_divisor) {
-            m_remainder -= m_divisor;
-            ++m_value;
-        } else if (m_remainder < 0) {
-            m_remainder += m_divisor;
-            --m_value;
-        }
-    }
-
-private:
-    int64_t m_step;
-    int64_t m_divisor;
-    int64_t m_remainder;
-    int64_t m_value;
-};
-
-} // namespace
-
-namespace {
-
-// Walks a line from (a1, b1) to (a2, b2) along its major axis a, one pixel per step, and hands
-// every run of pixels that share a minor coordinate b, within the clip, to emit(a, b, length).
-template <typename Emit>
+// Walks a line from (a1, b1) to (a2, b2) along its major axis a and hands every run of pixels
+// that share a minor coordinate b, within the clip, to emit(a, b, length). At step k from a1 the
+// minor coordinate is b1 + q with q = floor((2 k span + major) / (2 major)), span = b2 - b1:
+// rounded to nearest, halves up. Since |span| <= major, q moves by one from run to run, and the
+// last step of each run follows from q by one division. Wide holds every product of coordinates.
+template <typename Wide, typename Emit>
 void WalkMajorAxis(int64_t a1, int64_t b1, int64_t a2, int64_t b2, int64_t a_low, int64_t a_high,
                    int64_t b_low, int64_t b_high, Emit emit) {
     if (a1 > a2) {
@@ -216,21 +181,55 @@ void WalkMajorAxis(int64_t a1, int64_t b1, int64_t a2, int64_t b2, int64_t a_low
     if (first > last) {
         return;
     }
-    MinorWalk minor(b1, first - a1, b2 - b1, a2 - a1);
-    int64_t run_start = first;
-    int64_t run_minor = minor.Value();
-    for (int64_t a = first + 1; a <= last; ++a) {
-        minor.Next();
-        if (minor.Value() != run_minor) {
-            if (run_minor >= b_low && run_minor <= b_high) {
-                emit(run_start, run_minor, a - run_start);
-            }
-            run_start = a;
-            run_minor = minor.Value();
+    const Wide major = Wide(a2) - a1;
+    const Wide span = Wide(b2) - b1;
+    const Wide slope = span < 0 ? -span : span;
+    const auto emit_within = [&](int64_t a, Wide b, int64_t length) {
+        if (b >= b_low && b <= b_high) {
+            emit(a, static_cast<int64_t>(b), length);
         }
+    };
+    if (slope == 1) {
+        // One step of the minor coordinate, halfway along (halves towards the second end).
+        const Wide change = a1 + (span > 0 ? (major + 1) / 2 : major / 2 + 1);
+        if (first < change) {
+            emit_within(first, b1,
+                        static_cast<int64_t>(std::min<Wide>(last, change - 1)) - first + 1);
+        }
+        if (last >= change) {
+            const int64_t from = static_cast<int64_t>(std::max<Wide>(first, change));
+            emit_within(from, Wide(b1) + span, last - from + 1);
+        }
+        return;
     }
-    if (run_minor >= b_low && run_minor <= b_high) {
-        emit(run_start, run_minor, last + 1 - run_start);
+    Wide q = FloorDivide<Wide>(2 * (Wide(first) - a1) * span + major, 2 * major);
+    for (int64_t a = first; a <= last;) {
+        // The last step k with this q: for a rising line the largest k with
+        // 2 k span + major < 2 major (q + 1), for a falling one with 2 k span + major >= 2 major q.
+        int64_t run_last = last;
+        if (span != 0) {
+            const Wide k = span > 0 ? FloorDivide<Wide>(major * (2 * q + 1) - 1, 2 * slope)
+                                    : FloorDivide<Wide>(major * (1 - 2 * q), 2 * slope);
+            if (k < Wide(last) - a1) {
+                run_last = static_cast<int64_t>(a1 + k);
+            }
+        }
+        emit_within(a, b1 + q, run_last - a + 1);
+        a = run_last + 1;
+        q += span > 0 ? 1 : -1;
+    }
+}
+
+template <typename Emit>
+void WalkMajorAxis(int64_t a1, int64_t b1, int64_t a2, int64_t b2, int64_t a_low, int64_t a_high,
+                   int64_t b_low, int64_t b_high, Emit emit) {
+    // Products of coordinates below 2^28 stay far inside 64 bits.
+    constexpr int64_t kSmall = int64_t(1) << 28;
+    const auto small = [](int64_t v) { return v > -kSmall && v < kSmall; };
+    if (small(a1) && small(b1) && small(a2) && small(b2)) {
+        WalkMajorAxis<int64_t>(a1, b1, a2, b2, a_low, a_high, b_low, b_high, emit);
+    } else {
+        WalkMajorAxis<__int128>(a1, b1, a2, b2, a_low, a_high, b_low, b_high, emit);
     }
 }
 
@@ -256,6 +255,147 @@ void ThinLineRuns(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t px1, i
         WalkMajorAxis(y1, x1, y2, x2, py1, py2, px1, px2,
                       [&](int64_t y, int64_t x, int64_t length) { sink.Run(x, y, 1, length); });
     }
+}
+
+namespace {
+
+int64_t FloorDivide64(int64_t numerator, int64_t denominator) {
+    int64_t quotient = numerator / denominator;
+    if (numerator % denominator != 0 && (numerator < 0) != (denominator < 0)) {
+        --quotient;
+    }
+    return quotient;
+}
+
+int64_t CeilDivide64(int64_t numerator, int64_t denominator) {
+    return -FloorDivide64(-numerator, denominator);
+}
+
+constexpr int64_t kFixedOne = 256;
+
+} // namespace
+
+bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
+                        int64_t height, const ScanStorage& storage, RunSink& sink) {
+    ScanEdge* const edges = storage.edges;
+    int64_t* const row_counts = storage.row_counts;
+    std::fill(row_counts, row_counts + height + 1, 0);
+    bool rectilinear = true;
+    int64_t edge_count = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        FixedPoint a = points[i];
+        FixedPoint b = points[i + 1 == count ? 0 : i + 1];
+        rectilinear = rectilinear && (a.x == b.x || a.y == b.y);
+        if (a.y == b.y) {
+            continue; // spans no row centre
+        }
+        int dir = 1;
+        if (a.y > b.y) {
+            std::swap(a, b);
+            dir = -1;
+        }
+        // Rows whose centre r + 1/2 lies in [a.y, b.y).
+        const int64_t first = std::max<int64_t>(CeilDivide64(a.y - kFixedOne / 2, kFixedOne), 0);
+        const int64_t last =
+            std::min<int64_t>(CeilDivide64(b.y - kFixedOne / 2, kFixedOne) - 1, height - 1);
+        if (first > last) {
+            continue;
+        }
+        // The position a 256th above the first row's centre, then one row further each step.
+        const int64_t dx = b.x - a.x;
+        const int64_t dy = b.y - a.y;
+        const int64_t numerator = (first * kFixedOne + kFixedOne / 2 - 1 - a.y) * dx;
+        const int64_t x = FloorDivide64(numerator, dy);
+        // An edge within one row never steps (most of a wavy outline's edges).
+        const int64_t step = last > first ? FloorDivide64(kFixedOne * dx, dy) : 0;
+        edges[edge_count++] = ScanEdge{
+            a.x + x, numerator - x * dy, step, kFixedOne * dx - step * dy, dy, first, last, dir};
+        ++row_counts[first + 1];
+    }
+    if (rectilinear) {
+        return false;
+    }
+    // Edges in the order of their first rows.
+    for (int64_t row = 1; row <= height; ++row) {
+        row_counts[row] += row_counts[row - 1];
+    }
+    ScanEdge* const by_row = storage.by_row;
+    for (int64_t i = 0; i < edge_count; ++i) {
+        by_row[row_counts[edges[i].first_row]++] = edges[i];
+    }
+    // Where a row's edges cross it, by pixel: the winding change in each column and a bit for each
+    // column crossed at all. Crossings in one column act together, whatever their order: the first
+    // one leaves the outside, and only the last one's state counts at the column's end.
+    int32_t* const changes = storage.winding_changes;
+    uint64_t* const crossed = storage.crossed;
+    const int64_t words = width / 64 + 1;
+    std::fill(changes, changes + width + 1, 0);
+    std::fill(crossed, crossed + words, 0);
+    const int64_t right = width * kFixedOne;
+    // by_row[0, active) are the edges of the row; by_row[next, edge_count) have not started.
+    int64_t active = 0;
+    int64_t next = 0;
+    for (int64_t row = 0; row < height; ++row) {
+        if (active == 0) {
+            if (next == edge_count) {
+                break;
+            }
+            row = std::max(row, by_row[next].first_row);
+        }
+        while (next < edge_count && by_row[next].first_row == row) {
+            by_row[active++] = by_row[next++];
+        }
+        for (int64_t k = 0; k < active;) {
+            ScanEdge& e = by_row[k];
+            const int64_t column = (std::clamp<int64_t>(e.x, 0, right) + kFixedOne / 2 - 1) >> 8;
+            changes[column] += e.dir;
+            crossed[column >> 6] |= uint64_t(1) << (column & 63);
+            if (e.last_row == row) {
+                e = by_row[--active]; // not yet looked at in this row
+                continue;
+            }
+            e.x += e.step;
+            e.remainder += e.step_remainder;
+            if (e.remainder >= e.dy) {
+                e.remainder -= e.dy;
+                ++e.x;
+            }
+            ++k;
+        }
+        int winding = 0;
+        int64_t start = -1;
+        int64_t end = -1; // the column where the outside was reached, unless a crossing follows
+        const auto emit = [&] {
+            const int64_t to = std::min(end, width);
+            if (start < to) {
+                sink.Run(start, row, to - start, 1);
+            }
+            start = -1;
+            end = -1;
+        };
+        for (int64_t word = 0; word < words; ++word) {
+            for (uint64_t bits = crossed[word]; bits != 0; bits &= bits - 1) {
+                const int64_t column = word * 64 + __builtin_ctzll(bits);
+                if (end >= 0 && column > end + 1) {
+                    emit();
+                }
+                end = -1;
+                if (start < 0) {
+                    start = column;
+                }
+                winding += changes[column];
+                changes[column] = 0;
+                if (even_odd ? (winding & 1) == 0 : winding == 0) {
+                    end = column;
+                }
+            }
+            crossed[word] = 0;
+        }
+        if (end >= 0) {
+            emit();
+        }
+    }
+    return true;
 }
 
 } // namespace gdiplus_cairo

@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace gdiplus_cairo {
 
 struct PixelImage {
@@ -64,10 +68,11 @@ private:
 };
 
 // Scratch storage kept per thread and reused, allocated outside any drawing object. Marks come
-// zeroed and must be returned zeroed; coverage bytes come with undefined contents. Null when the
-// memory cannot be had.
+// zeroed and must be returned zeroed; coverage bytes and the scan's working storage come with
+// undefined contents. Null when the memory cannot be had.
 uint8_t* ScratchMarks(std::size_t size);
 uint8_t* ScratchCoverage(std::size_t size);
+uint8_t* ScratchScan(std::size_t size);
 
 // The colours of a two-colour linear ramp that repeats mirrored, sampled at kSteps points per ramp
 // length over one period (the ramp and its mirror image). Being continuous, it loses nothing but
@@ -82,14 +87,16 @@ public:
 
     void Build(uint32_t argb1, uint32_t argb2);
     uint64_t Position(double t) const;
+    // The sample nearest to a position: half a step more rounds to it.
+    static constexpr uint64_t kHalfStep = uint64_t(1) << (31 - kStepBits);
+    static constexpr uint64_t kPeriodMask = (uint64_t(2) << 32) - 1;
+    static constexpr int kIndexShift = 32 - kStepBits;
     uint32_t At(uint64_t position) const {
-        // Half a step more rounds to the nearest sample.
-        constexpr uint64_t kHalfStep = uint64_t(1) << (31 - kStepBits);
-        return m_colours[((position + kHalfStep) & kPeriodMask) >> (32 - kStepBits)];
+        return m_colours[((position + kHalfStep) & kPeriodMask) >> kIndexShift];
     }
+    const uint32_t* Colours() const { return m_colours; }
 
 private:
-    static constexpr uint64_t kPeriodMask = (uint64_t(2) << 32) - 1;
     uint32_t m_colours[2 * kSteps];
 };
 
@@ -109,7 +116,78 @@ template <class RowPosition>
 void CompositeRamp(const PixelImage& image, const CoverageBox& box, const GradientRamp& ramp,
                    const RowPosition& row_position, uint64_t step);
 
+// Blends a ramp over a run of pixels at full coverage: pixel i takes the colour at
+// position + i * step, as CompositeRamp would with coverage 255.
+void CompositeRampRun(uint32_t* pixels, int64_t count, const GradientRamp& ramp, uint64_t position,
+                      uint64_t step);
+
 } // namespace gdiplus_cairo
+
+#if defined(__SSE2__)
+namespace gdiplus_cairo {
+
+// x * factor / 255 in each 16-bit lane, rounded as ScaleChannels rounds it: for t below 2^16,
+// (t + (t >> 8)) >> 8 equals (t * 257) >> 16.
+inline __m128i ScaleLanes(__m128i x, __m128i factor) {
+    const __m128i t = _mm_add_epi16(_mm_mullo_epi16(x, factor), _mm_set1_epi16(0x80));
+    return _mm_mulhi_epu16(t, _mm_set1_epi16(257));
+}
+
+// Two pixels widened to 16-bit lanes: colours scaled by their coverage, then blended over the
+// destination. Coverage 255 leaves a colour as it is and coverage 0 makes it transparent, and
+// over with an opaque colour stores it; so no case needs a branch of its own.
+inline __m128i CoverOverLanes(__m128i colour, __m128i cover, __m128i destination) {
+    const __m128i source = ScaleLanes(colour, cover);
+    const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(source, 0xFF), 0xFF);
+    const __m128i keep = _mm_sub_epi16(_mm_set1_epi16(0xFF), alpha);
+    return _mm_add_epi16(source, ScaleLanes(destination, keep));
+}
+
+// Four pixels of CompositeRamp at once.
+inline void CoverOverFour(uint32_t* pixels, const uint8_t* coverage, __m128i colours) {
+    const __m128i zero = _mm_setzero_si128();
+    int32_t four_covers = 0;
+    std::memcpy(&four_covers, coverage, sizeof four_covers);
+    const __m128i covers = _mm_unpacklo_epi8(_mm_cvtsi32_si128(four_covers), zero);
+    const __m128i doubled = _mm_unpacklo_epi16(covers, covers);
+    const __m128i destination = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+    const __m128i low =
+        CoverOverLanes(_mm_unpacklo_epi8(colours, zero), _mm_unpacklo_epi32(doubled, doubled),
+                       _mm_unpacklo_epi8(destination, zero));
+    const __m128i high =
+        CoverOverLanes(_mm_unpackhi_epi8(colours, zero), _mm_unpackhi_epi32(doubled, doubled),
+                       _mm_unpackhi_epi8(destination, zero));
+    // No lane exceeds 255, so packing loses nothing.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), _mm_packus_epi16(low, high));
+}
+
+// Four pixels of CompositeRampRun at once.
+inline void OverFour(uint32_t* pixels, __m128i colours) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(colours, opaque), opaque)) == 0xFFFF) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), colours);
+        return;
+    }
+    const __m128i full = _mm_set1_epi16(0xFF);
+    const __m128i destination = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+    const __m128i low = CoverOverLanes(_mm_unpacklo_epi8(colours, zero), full,
+                                       _mm_unpacklo_epi8(destination, zero));
+    const __m128i high = CoverOverLanes(_mm_unpackhi_epi8(colours, zero), full,
+                                        _mm_unpackhi_epi8(destination, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels), _mm_packus_epi16(low, high));
+}
+
+// The ramp's colours at four positions, step apart.
+inline __m128i FourColours(const GradientRamp& ramp, uint64_t position, uint64_t step) {
+    return _mm_setr_epi32(static_cast<int>(ramp.At(position)),
+                          static_cast<int>(ramp.At(position + step)),
+                          static_cast<int>(ramp.At(position + 2 * step)),
+                          static_cast<int>(ramp.At(position + 3 * step)));
+}
+
+} // namespace gdiplus_cairo
+#endif
 
 template <class RowPosition>
 void gdiplus_cairo::CompositeRamp(const PixelImage& image, const CoverageBox& box,
@@ -129,6 +207,26 @@ void gdiplus_cairo::CompositeRamp(const PixelImage& image, const CoverageBox& bo
                 i += 8;
                 continue;
             }
+#if defined(__SSE2__)
+            if (i + 8 <= box.width) {
+                for (const int64_t end = i + 8; i < end; i += 4) {
+                    uint32_t four = 0;
+                    std::memcpy(&four, coverage + i, sizeof four);
+                    if (four == 0) {
+                        continue;
+                    }
+                    // Inside the shape coverage is full and needs no scaling.
+                    const __m128i colours =
+                        FourColours(ramp, start + static_cast<uint64_t>(i) * step, step);
+                    if (four == 0xFFFFFFFFu) {
+                        OverFour(pixels + i, colours);
+                    } else {
+                        CoverOverFour(pixels + i, coverage + i, colours);
+                    }
+                }
+                continue;
+            }
+#endif
             const int64_t end = i + 8 < box.width ? i + 8 : box.width;
             for (; i < end; ++i) {
                 const uint32_t cover = coverage[i];

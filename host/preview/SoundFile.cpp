@@ -20,42 +20,65 @@ public:
     ~SoundFile() override { sf_close(m_file); }
 
     int64_t Read(float* out, int64_t count) override {
-        const int64_t want = std::min(count, m_length - m_position);
+        int64_t done = 0;
+        while (done < count) {
+            if (m_next == m_filled && !Refill()) {
+                break;
+            }
+            const int64_t take = std::min(count - done, m_filled - m_next);
+            std::copy_n(m_samples.begin() + m_next, take, out + done);
+            m_next += take;
+            done += take;
+        }
+        return done;
+    }
+    float SampleRate() const override { return static_cast<float>(m_info.samplerate); }
+    int64_t Length() const override { return m_length; }
+
+private:
+    // The file is read a large piece at a time, however small the blocks asked for: each read
+    // of the file costs a call into the system.
+    static constexpr int64_t kPieceFrames = 16384;
+
+    bool Refill() {
+        const int64_t want = std::min(kPieceFrames, m_length - m_position);
         if (want <= 0) {
-            return 0;
+            return false;
         }
         const int channels = m_info.channels;
-        // Interleaved frames go through one buffer that only ever grows to the largest piece.
         m_frames.resize(static_cast<size_t>(want) * channels);
+        m_samples.resize(static_cast<size_t>(want));
         const sf_count_t got = sf_readf_float(m_file, m_frames.data(), want);
         for (sf_count_t i = 0; i < got; ++i) {
             const float* frame = &m_frames[static_cast<size_t>(i) * channels];
             if (m_channel > 0) {
-                out[i] = frame[m_channel - 1];
+                m_samples[i] = frame[m_channel - 1];
             } else {
                 float sum = 0.0f;
                 for (int c = 0; c < channels; ++c) {
                     sum += frame[c];
                 }
-                out[i] = sum / static_cast<float>(channels);
+                m_samples[i] = sum / static_cast<float>(channels);
             }
         }
         m_position += got;
         if (got < want) {
             m_length = m_position; // the file was shorter than it said
         }
-        return got;
+        m_next = 0;
+        m_filled = got;
+        return got > 0;
     }
-    float SampleRate() const override { return static_cast<float>(m_info.samplerate); }
-    int64_t Length() const override { return m_length; }
 
-private:
     SNDFILE* m_file;
     SF_INFO m_info;
     int m_channel;
     int64_t m_length;
     int64_t m_position = 0;
     std::vector<float> m_frames;
+    std::vector<float> m_samples; // the piece read last, one sample per frame
+    int64_t m_next = 0;           // the first of them not yet handed out
+    int64_t m_filled = 0;
 };
 
 } // namespace

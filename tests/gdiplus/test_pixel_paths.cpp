@@ -187,3 +187,112 @@ TEST(PixelPaths, BlendingRoundsEachChannelToTheNearestLevel) {
         }
     }
 }
+
+// The gradient composites work on several pixels at once where they can; every pixel must come
+// out as the one-pixel rule makes it, whatever the coverage, row length and what lies beneath.
+TEST(PixelPaths, GradientCompositeBlendsEveryPixelByTheOnePixelRule) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<uint32_t> any;
+    std::uniform_int_distribution<int> width_of(1, 40);
+    std::uniform_int_distribution<int> cover_kind(0, 3);
+    gdiplus_cairo::GradientRamp ramp;
+    for (int round = 0; round < 2000; ++round) {
+        ramp.Build(any(random), any(random));
+        const int width = width_of(random);
+        const int height = 3;
+        const int stride = width + 5;
+        std::vector<uint8_t> coverage(static_cast<std::size_t>(stride) * height);
+        for (uint8_t& cover : coverage) {
+            const int kind = cover_kind(random);
+            cover = kind == 0 ? 0 : kind == 1 ? 255 : static_cast<uint8_t>(any(random));
+        }
+        // Any 32-bit value beneath, premultiplied or not.
+        std::vector<uint32_t> pixels(static_cast<std::size_t>(width + 2) * height);
+        for (uint32_t& pixel : pixels) {
+            pixel = round % 2 == 0 ? RandomPixel(random) : any(random);
+        }
+        std::vector<uint32_t> expected = pixels;
+        const uint64_t row_step = uint64_t(any(random)) << 1;
+        const uint64_t step = uint64_t(any(random)) >> (round % 20);
+        const auto row_position = [&](int64_t row) { return uint64_t(row) * row_step; };
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const uint32_t cover = coverage[y * stride + x];
+                uint32_t& pixel = expected[y * (width + 2) + 1 + x];
+                if (cover != 0) {
+                    const uint32_t colour = gdiplus_cairo::ScaleChannels(
+                        ramp.At(row_position(y) + uint64_t(x) * step), cover);
+                    pixel = gdiplus_cairo::BlendOver(colour, pixel);
+                }
+            }
+        }
+        // A run at full coverage, as aliased fills are blended.
+        std::vector<uint32_t> run(pixels.begin(), pixels.begin() + width);
+        std::vector<uint32_t> expected_run = run;
+        for (int x = 0; x < width; ++x) {
+            expected_run[x] =
+                gdiplus_cairo::BlendOver(ramp.At(row_step + uint64_t(x) * step), expected_run[x]);
+        }
+        gdiplus_cairo::CompositeRampRun(run.data(), width, ramp, row_step, step);
+        ASSERT_EQ(run, expected_run) << "round " << round << " width " << width;
+
+        const gdiplus_cairo::PixelImage image{pixels.data(), width + 2, width + 2, height};
+        gdiplus_cairo::CompositeRamp(image, {coverage.data(), stride, 1, 0, width, height}, ramp,
+                                     row_position, step);
+        ASSERT_EQ(pixels, expected) << "round " << round << " width " << width;
+    }
+}
+
+// Aliased polygons are scanned by the layer itself when nothing needs clipping. Over a clear
+// background an opaque fill marks exactly the pixels it covers, whatever its colours round to.
+TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
+    std::mt19937 random(13);
+    std::uniform_int_distribution<int> count(3, 40);
+    std::uniform_int_distribution<int> row(-3, kHeight + 3);
+    const std::vector<uint32_t> clear(kWidth * kHeight, 0);
+    const auto covered = [](const std::vector<uint32_t>& pixels) {
+        std::string marks;
+        for (std::size_t i = 0; i < pixels.size(); ++i) {
+            marks += (i % kWidth == 0 ? "\n" : "") + std::string((pixels[i] >> 24) ? "#" : ".");
+        }
+        return marks;
+    };
+    for (int round = 0; round < 600; ++round) {
+        std::vector<Point> points;
+        if (round % 3 == 0) {
+            // The view's outline: along one trace and back along another, at times the same one.
+            const int columns = std::uniform_int_distribution<int>(1, kWidth + 2)(random);
+            std::vector<int> upper;
+            std::vector<int> lower;
+            for (int i = 0; i <= columns; ++i) {
+                upper.push_back(row(random));
+                lower.push_back(round % 2 == 0 ? upper.back() : row(random));
+            }
+            for (int i = 0; i <= columns; ++i) {
+                points.emplace_back(i, upper[i]);
+            }
+            for (int i = columns - 1; i >= 0; --i) {
+                points.emplace_back(i, lower[i]);
+            }
+        } else {
+            std::uniform_int_distribution<int> x(-15, kWidth + 15);
+            std::uniform_int_distribution<int> y(-15, kHeight + 15);
+            for (int i = count(random); i > 0; --i) {
+                points.emplace_back(x(random), y(random));
+            }
+        }
+        const FillMode mode = round % 4 < 2 ? FillModeAlternate : FillModeWinding;
+        const PixelOffsetMode offset =
+            round % 8 < 4 ? PixelOffsetModeDefault : PixelOffsetModeHighQuality;
+        const Draw draw = [&](Graphics& g) {
+            g.SetPixelOffsetMode(offset);
+            LinearGradientBrush brush(Point(0, 0), Point(kWidth, 7), Color(0xFF2040C0),
+                                      Color(0xFFE0A010));
+            brush.SetWrapMode(WrapModeTileFlipX);
+            g.FillPolygon(&brush, points.data(), static_cast<INT>(points.size()), mode);
+        };
+        ASSERT_EQ(covered(Drawn(clear, kWidth, kHeight, false, draw)),
+                  covered(Drawn(clear, kWidth, kHeight, true, draw)))
+            << "round " << round;
+    }
+}
