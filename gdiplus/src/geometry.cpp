@@ -365,10 +365,12 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
         int winding = 0;
         int64_t start = -1;
         int64_t end = -1; // the column where the outside was reached, unless a crossing follows
+        int64_t bounds = 0;
         const auto emit = [&] {
             const int64_t to = std::min(end, width);
             if (start < to) {
-                sink.Run(start, row, to - start, 1);
+                storage.bounds[bounds++] = start;
+                storage.bounds[bounds++] = to;
             }
             start = -1;
             end = -1;
@@ -393,6 +395,9 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
         }
         if (end >= 0) {
             emit();
+        }
+        if (bounds > 0) {
+            sink.Row(row, storage.bounds, bounds / 2);
         }
     }
     return true;

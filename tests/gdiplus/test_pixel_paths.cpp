@@ -243,6 +243,44 @@ TEST(PixelPaths, GradientCompositeBlendsEveryPixelByTheOnePixelRule) {
     }
 }
 
+// A row of runs blends as its runs do one by one, opaque ramps (copied from one row of colours)
+// and translucent ones alike, and leaves the pixels between and around the runs alone.
+TEST(PixelPaths, RampRowsBlendAsTheirRunsDo) {
+    std::mt19937 random(17);
+    std::uniform_int_distribution<uint32_t> any;
+    std::uniform_int_distribution<int> length(1, 30);
+    gdiplus_cairo::GradientRamp ramp;
+    for (int round = 0; round < 1000; ++round) {
+        ramp.Build(any(random) | (round % 3 != 0 ? 0xFF000000u : 0u),
+                   any(random) | (round % 3 != 1 ? 0xFF000000u : 0u));
+        // Runs and gaps of random lengths; short gaps leave the runs most of their extent.
+        std::vector<int64_t> bounds;
+        int64_t column = length(random) % 4;
+        for (int k = 1 + round % 9; k > 0; --k) {
+            bounds.push_back(column);
+            column += length(random);
+            bounds.push_back(column);
+            column += round % 2 == 0 ? 1 + length(random) % 3 : length(random);
+        }
+        std::vector<uint32_t> pixels(static_cast<std::size_t>(column) + 3);
+        for (uint32_t& pixel : pixels) {
+            pixel = RandomPixel(random);
+        }
+        std::vector<uint32_t> expected = pixels;
+        const uint64_t position = uint64_t(any(random)) << 1;
+        const uint64_t step = uint64_t(any(random)) >> (round % 20);
+        for (std::size_t k = 0; k < bounds.size(); k += 2) {
+            gdiplus_cairo::CompositeRampRun(expected.data() + bounds[k], bounds[k + 1] - bounds[k],
+                                            ramp, position + uint64_t(bounds[k]) * step, step);
+        }
+        std::vector<uint32_t> colours(pixels.size() + 7);
+        gdiplus_cairo::CompositeRampRow(pixels.data(), bounds.data(),
+                                        static_cast<int64_t>(bounds.size() / 2), ramp, position,
+                                        step, colours.data());
+        ASSERT_EQ(pixels, expected) << "round " << round;
+    }
+}
+
 // Aliased polygons are scanned by the layer itself when nothing needs clipping. Over a clear
 // background an opaque fill marks exactly the pixels it covers, whatever its colours round to.
 TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
