@@ -198,7 +198,7 @@ bool ScanAliasedOutline(const Outline& outline, double dx, double dy, cairo_fill
     const auto columns = static_cast<std::size_t>(width) + 1;
     uint8_t* scratch = gdiplus_cairo::ScratchScan(
         count * (sizeof(FixedPoint) + 2 * sizeof(ScanEdge)) + (rows + columns) * sizeof(int64_t) +
-        columns * sizeof(int32_t) + (columns / 64 + 1) * sizeof(uint64_t));
+        columns * sizeof(int32_t) + 2 * (columns / 64 + 1) * sizeof(uint64_t));
     if (scratch == nullptr) {
         return false;
     }
@@ -208,9 +208,10 @@ bool ScanAliasedOutline(const Outline& outline, double dx, double dy, cairo_fill
     auto* row_counts = reinterpret_cast<int64_t*>(edges + 2 * count);
     auto* bounds = row_counts + rows;
     auto* crossed = reinterpret_cast<uint64_t*>(bounds + columns);
-    auto* changes = reinterpret_cast<int32_t*>(crossed + columns / 64 + 1);
-    const gdiplus_cairo::ScanStorage storage{edges,   edges + count, row_counts,
-                                             changes, crossed,       bounds};
+    auto* odd = crossed + columns / 64 + 1;
+    auto* changes = reinterpret_cast<int32_t*>(odd + columns / 64 + 1);
+    const gdiplus_cairo::ScanStorage storage{edges,   edges + count, row_counts, changes,
+                                             crossed, odd,           bounds};
     // The offsets are whole or half pixels, so every point is exact in 256ths.
     for (std::size_t i = 0; i < count; ++i) {
         points[i] = FixedPoint{static_cast<int64_t>((D(outline.points[i].X) + dx) * 256.0),

@@ -273,6 +273,48 @@ int64_t CeilDivide64(int64_t numerator, int64_t denominator) {
 
 constexpr int64_t kFixedOne = 256;
 
+// Each bit of the result the parity of the bits of x up to and including it.
+uint64_t PrefixParity(uint64_t x) {
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+
+// The runs of a row under the even-odd rule, from a bit for each column crossed and a bit for
+// each column crossed an odd number of times; clears both. A column is covered if the outline
+// is inside after it, or if it is crossed and so is the next column (where a run that ends goes
+// on through). Writes the runs' bounds, columns below width only, and returns how many it wrote.
+// The last of the words holds the column width and beyond, so every run ends within them.
+int64_t EvenOddRuns(uint64_t* crossed, uint64_t* odd, int64_t words, int64_t width,
+                    int64_t* bounds) {
+    int64_t count = 0;
+    uint64_t inside_before = 0; // all ones when the outline is inside at the word's start
+    bool covering = false;
+    for (int64_t word = 0; word < words; ++word) {
+        const uint64_t next_crossed = word + 1 < words ? crossed[word + 1] : 0;
+        const uint64_t inside = PrefixParity(odd[word]) ^ inside_before;
+        uint64_t covered = inside | (crossed[word] & (crossed[word] >> 1 | next_crossed << 63));
+        inside_before = inside >> 63 != 0 ? ~uint64_t(0) : 0;
+        crossed[word] = 0;
+        odd[word] = 0;
+        const int64_t base = word * 64;
+        if (base + 64 > width) { // the last word
+            covered &= (uint64_t(1) << (width - base)) - 1;
+        }
+        // Where covering changes within the word: a run's start or end.
+        uint64_t changes = covered ^ (covered << 1 | (covering ? 1 : 0));
+        for (; changes != 0; changes &= changes - 1) {
+            bounds[count++] = base + __builtin_ctzll(changes);
+        }
+        covering = covered >> 63 != 0;
+    }
+    return count;
+}
+
 } // namespace
 
 bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
@@ -329,29 +371,39 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
     int32_t* const changes = storage.winding_changes;
     uint64_t* const crossed = storage.crossed;
     const int64_t words = width / 64 + 1;
+    uint64_t* const odd = storage.odd;
     std::fill(changes, changes + width + 1, 0);
     std::fill(crossed, crossed + words, 0);
+    std::fill(odd, odd + words, 0);
     const int64_t right = width * kFixedOne;
-    // by_row[0, active) are the edges of the row; by_row[next, edge_count) have not started.
-    int64_t active = 0;
+    // by_row[begin, next) are the edges of the row, by_row[next, edge_count) have not started;
+    // row_counts[row] is now where the edges that start after the row begin. An edge that ends
+    // takes the place of the one at begin, which the row has already seen.
+    int64_t begin = 0;
     int64_t next = 0;
     for (int64_t row = 0; row < height; ++row) {
-        if (active == 0) {
+        if (begin == next) {
             if (next == edge_count) {
                 break;
             }
             row = std::max(row, by_row[next].first_row);
         }
-        while (next < edge_count && by_row[next].first_row == row) {
-            by_row[active++] = by_row[next++];
-        }
-        for (int64_t k = 0; k < active;) {
+        next = row_counts[row];
+        for (int64_t k = begin; k < next; ++k) {
             ScanEdge& e = by_row[k];
             const int64_t column = (std::clamp<int64_t>(e.x, 0, right) + kFixedOne / 2 - 1) >> 8;
-            changes[column] += e.dir;
-            crossed[column >> 6] |= uint64_t(1) << (column & 63);
+            const uint64_t bit = uint64_t(1) << (column & 63);
+            if (even_odd) {
+                odd[column >> 6] ^= bit;
+            } else {
+                changes[column] += e.dir;
+            }
+            crossed[column >> 6] |= bit;
             if (e.last_row == row) {
-                e = by_row[--active]; // not yet looked at in this row
+                if (k != begin) {
+                    e = by_row[begin];
+                }
+                ++begin;
                 continue;
             }
             e.x += e.step;
@@ -360,7 +412,13 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
                 e.remainder -= e.dy;
                 ++e.x;
             }
-            ++k;
+        }
+        if (even_odd) {
+            const int64_t bounds = EvenOddRuns(crossed, odd, words, width, storage.bounds);
+            if (bounds > 0) {
+                sink.Row(row, storage.bounds, bounds / 2);
+            }
+            continue;
         }
         int winding = 0;
         int64_t start = -1;

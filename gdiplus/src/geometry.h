@@ -99,7 +99,7 @@ struct ScanEdge {
     int dir;
 };
 // Working storage for AliasedPolygonRuns: two edges for each vertex, a count for each row and
-// one more, for each pixel column and one more a winding change and a bit, and the bounds of a
+// one more, for each pixel column and one more a winding change and two bits, and the bounds of a
 // row's runs, width + 1 of them at most.
 struct ScanStorage {
     ScanEdge* edges;
@@ -107,6 +107,7 @@ struct ScanStorage {
     int64_t* row_counts;
     int32_t* winding_changes;
     uint64_t* crossed;
+    uint64_t* odd; // as crossed, for the even-odd rule
     int64_t* bounds;
 };
 

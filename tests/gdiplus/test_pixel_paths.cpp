@@ -287,19 +287,29 @@ TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
     std::mt19937 random(13);
     std::uniform_int_distribution<int> count(3, 40);
     std::uniform_int_distribution<int> row(-3, kHeight + 3);
-    const std::vector<uint32_t> clear(kWidth * kHeight, 0);
-    const auto covered = [](const std::vector<uint32_t>& pixels) {
-        std::string marks;
-        for (std::size_t i = 0; i < pixels.size(); ++i) {
-            marks += (i % kWidth == 0 ? "\n" : "") + std::string((pixels[i] >> 24) ? "#" : ".");
-        }
-        return marks;
-    };
     for (int round = 0; round < 600; ++round) {
+        // Some wider than the 64 columns that the scan takes at once, one of them just 128.
+        const int width = round < 8 || (round % 3 == 0 && round % 5 < 3) ? 128 + round % 5 : kWidth;
+        const std::vector<uint32_t> clear(static_cast<std::size_t>(width) * kHeight, 0);
+        const auto covered = [width](const std::vector<uint32_t>& pixels) {
+            std::string marks;
+            for (std::size_t i = 0; i < pixels.size(); ++i) {
+                marks += (i % static_cast<std::size_t>(width) == 0 ? "\n" : "") +
+                         std::string((pixels[i] >> 24) ? "#" : ".");
+            }
+            return marks;
+        };
         std::vector<Point> points;
-        if (round % 3 == 0) {
+        if (round < 8) {
+            // A notch one to two pixels wide about column 64, where the scan's words meet: the
+            // run to its left ends right before the next one starts, and goes on through it.
+            const int at = 61 + round;
+            points = {Point(0, 0),          Point(at, 0),    Point(at + 1, kHeight),
+                      Point(at + 2, 0),     Point(width, 0), Point(width, kHeight + 1),
+                      Point(0, kHeight + 1)};
+        } else if (round % 3 == 0) {
             // The view's outline: along one trace and back along another, at times the same one.
-            const int columns = std::uniform_int_distribution<int>(1, kWidth + 2)(random);
+            const int columns = std::uniform_int_distribution<int>(1, width + 2)(random);
             std::vector<int> upper;
             std::vector<int> lower;
             for (int i = 0; i <= columns; ++i) {
@@ -313,7 +323,7 @@ TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
                 points.emplace_back(i, lower[i]);
             }
         } else {
-            std::uniform_int_distribution<int> x(-15, kWidth + 15);
+            std::uniform_int_distribution<int> x(-15, width + 15);
             std::uniform_int_distribution<int> y(-15, kHeight + 15);
             for (int i = count(random); i > 0; --i) {
                 points.emplace_back(x(random), y(random));
@@ -324,13 +334,13 @@ TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
             round % 8 < 4 ? PixelOffsetModeDefault : PixelOffsetModeHighQuality;
         const Draw draw = [&](Graphics& g) {
             g.SetPixelOffsetMode(offset);
-            LinearGradientBrush brush(Point(0, 0), Point(kWidth, 7), Color(0xFF2040C0),
+            LinearGradientBrush brush(Point(0, 0), Point(width, 7), Color(0xFF2040C0),
                                       Color(0xFFE0A010));
             brush.SetWrapMode(WrapModeTileFlipX);
             g.FillPolygon(&brush, points.data(), static_cast<INT>(points.size()), mode);
         };
-        ASSERT_EQ(covered(Drawn(clear, kWidth, kHeight, false, draw)),
-                  covered(Drawn(clear, kWidth, kHeight, true, draw)))
+        ASSERT_EQ(covered(Drawn(clear, width, kHeight, false, draw)),
+                  covered(Drawn(clear, width, kHeight, true, draw)))
             << "round " << round;
     }
 }
