@@ -406,12 +406,11 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
                 ++begin;
                 continue;
             }
-            e.x += e.step;
+            // Without a branch: whether the remainder carries follows no pattern.
             e.remainder += e.step_remainder;
-            if (e.remainder >= e.dy) {
-                e.remainder -= e.dy;
-                ++e.x;
-            }
+            const bool carry = e.remainder >= e.dy;
+            e.x += e.step + carry;
+            e.remainder -= carry ? e.dy : 0;
         }
         if (even_odd) {
             const int64_t bounds = EvenOddRuns(crossed, odd, words, width, storage.bounds);
