@@ -197,7 +197,7 @@ bool ScanAliasedOutline(const Outline& outline, double dx, double dy, cairo_fill
     const auto rows = static_cast<std::size_t>(height) + 1;
     const auto columns = static_cast<std::size_t>(width) + 1;
     uint8_t* scratch = gdiplus_cairo::ScratchScan(
-        count * (sizeof(FixedPoint) + 2 * sizeof(ScanEdge)) + (rows + columns) * sizeof(int64_t) +
+        count * (sizeof(FixedPoint) + sizeof(ScanEdge)) + (rows + columns) * sizeof(int64_t) +
         columns * sizeof(int32_t) + 2 * (columns / 64 + 1) * sizeof(uint64_t));
     if (scratch == nullptr) {
         return false;
@@ -205,13 +205,12 @@ bool ScanAliasedOutline(const Outline& outline, double dx, double dy, cairo_fill
     // Laid out from the widest members down, so that each stays aligned.
     auto* points = reinterpret_cast<FixedPoint*>(scratch);
     auto* edges = reinterpret_cast<ScanEdge*>(points + count);
-    auto* row_counts = reinterpret_cast<int64_t*>(edges + 2 * count);
+    auto* row_counts = reinterpret_cast<int64_t*>(edges + count);
     auto* bounds = row_counts + rows;
     auto* crossed = reinterpret_cast<uint64_t*>(bounds + columns);
     auto* odd = crossed + columns / 64 + 1;
     auto* changes = reinterpret_cast<int32_t*>(odd + columns / 64 + 1);
-    const gdiplus_cairo::ScanStorage storage{edges,   edges + count, row_counts, changes,
-                                             crossed, odd,           bounds};
+    const gdiplus_cairo::ScanStorage storage{edges, row_counts, changes, crossed, odd, bounds};
     // The offsets are whole or half pixels, so every point is exact in 256ths.
     for (std::size_t i = 0; i < count; ++i) {
         points[i] = FixedPoint{static_cast<int64_t>((D(outline.points[i].X) + dx) * 256.0),

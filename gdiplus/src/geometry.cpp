@@ -319,51 +319,63 @@ int64_t EvenOddRuns(uint64_t* crossed, uint64_t* odd, int64_t words, int64_t wid
 
 bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
                         int64_t height, const ScanStorage& storage, RunSink& sink) {
-    ScanEdge* const edges = storage.edges;
     int64_t* const row_counts = storage.row_counts;
     std::fill(row_counts, row_counts + height + 1, 0);
+    // Edge i runs from the upper of its ends to the lower, over rows first to last: those whose
+    // centre r + 1/2 lies in [top.y, bottom.y). False for an edge that spans no row centre.
+    struct Span {
+        FixedPoint top, bottom;
+        int64_t first, last;
+        int dir;
+    };
+    const auto span_of = [&](int64_t i, Span& span) {
+        const FixedPoint a = points[i];
+        const FixedPoint b = points[i + 1 == count ? 0 : i + 1];
+        if (a.y == b.y) {
+            return false;
+        }
+        span.dir = a.y > b.y ? -1 : 1;
+        span.top = a.y > b.y ? b : a;
+        span.bottom = a.y > b.y ? a : b;
+        span.first = std::max<int64_t>(CeilDivide64(span.top.y - kFixedOne / 2, kFixedOne), 0);
+        span.last = std::min<int64_t>(CeilDivide64(span.bottom.y - kFixedOne / 2, kFixedOne) - 1,
+                                      height - 1);
+        return span.first <= span.last;
+    };
+    // Counted by first row first, so that each edge can go straight to its place in that order.
     bool rectilinear = true;
     int64_t edge_count = 0;
+    Span span{};
     for (int64_t i = 0; i < count; ++i) {
-        FixedPoint a = points[i];
-        FixedPoint b = points[i + 1 == count ? 0 : i + 1];
+        const FixedPoint a = points[i];
+        const FixedPoint b = points[i + 1 == count ? 0 : i + 1];
         rectilinear = rectilinear && (a.x == b.x || a.y == b.y);
-        if (a.y == b.y) {
-            continue; // spans no row centre
+        if (span_of(i, span)) {
+            ++row_counts[span.first + 1];
+            ++edge_count;
         }
-        int dir = 1;
-        if (a.y > b.y) {
-            std::swap(a, b);
-            dir = -1;
-        }
-        // Rows whose centre r + 1/2 lies in [a.y, b.y).
-        const int64_t first = std::max<int64_t>(CeilDivide64(a.y - kFixedOne / 2, kFixedOne), 0);
-        const int64_t last =
-            std::min<int64_t>(CeilDivide64(b.y - kFixedOne / 2, kFixedOne) - 1, height - 1);
-        if (first > last) {
-            continue;
-        }
-        // The position a 256th above the first row's centre, then one row further each step.
-        const int64_t dx = b.x - a.x;
-        const int64_t dy = b.y - a.y;
-        const int64_t numerator = (first * kFixedOne + kFixedOne / 2 - 1 - a.y) * dx;
-        const int64_t x = FloorDivide64(numerator, dy);
-        // An edge within one row never steps (most of a wavy outline's edges).
-        const int64_t step = last > first ? FloorDivide64(kFixedOne * dx, dy) : 0;
-        edges[edge_count++] = ScanEdge{
-            a.x + x, numerator - x * dy, step, kFixedOne * dx - step * dy, dy, first, last, dir};
-        ++row_counts[first + 1];
     }
     if (rectilinear) {
         return false;
     }
-    // Edges in the order of their first rows.
     for (int64_t row = 1; row <= height; ++row) {
         row_counts[row] += row_counts[row - 1];
     }
     ScanEdge* const by_row = storage.by_row;
-    for (int64_t i = 0; i < edge_count; ++i) {
-        by_row[row_counts[edges[i].first_row]++] = edges[i];
+    for (int64_t i = 0; i < count; ++i) {
+        if (!span_of(i, span)) {
+            continue;
+        }
+        // The position a 256th above the first row's centre, then one row further each step.
+        const int64_t dx = span.bottom.x - span.top.x;
+        const int64_t dy = span.bottom.y - span.top.y;
+        const int64_t numerator = (span.first * kFixedOne + kFixedOne / 2 - 1 - span.top.y) * dx;
+        const int64_t x = FloorDivide64(numerator, dy);
+        // An edge within one row never steps (most of a wavy outline's edges).
+        const int64_t step = span.last > span.first ? FloorDivide64(kFixedOne * dx, dy) : 0;
+        by_row[row_counts[span.first]++] =
+            ScanEdge{span.top.x + x, numerator - x * dy, step,    kFixedOne * dx - step * dy, dy,
+                     span.first,     span.last,          span.dir};
     }
     // Where a row's edges cross it, by pixel: the winding change in each column and a bit for each
     // column crossed at all. Crossings in one column act together, whatever their order: the first

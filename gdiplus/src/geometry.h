@@ -98,11 +98,10 @@ struct ScanEdge {
     int64_t first_row, last_row;
     int dir;
 };
-// Working storage for AliasedPolygonRuns: two edges for each vertex, a count for each row and
+// Working storage for AliasedPolygonRuns: an edge for each vertex, a count for each row and
 // one more, for each pixel column and one more a winding change and two bits, and the bounds of a
 // row's runs, width + 1 of them at most.
 struct ScanStorage {
-    ScanEdge* edges;
     ScanEdge* by_row;
     int64_t* row_counts;
     int32_t* winding_changes;
