@@ -223,6 +223,38 @@ void RampColours(uint32_t* colours, int64_t count, const GradientRamp& ramp, uin
     }
 }
 
+namespace {
+
+// memcpy for the short runs of a row, without a call: fixed-size copies, the last of them
+// overlapping the one before where the count is not a whole number of them.
+void CopyPixels(uint32_t* to, const uint32_t* from, int64_t count) {
+    struct Eight {
+        uint32_t pixels[8];
+    };
+    struct Four {
+        uint32_t pixels[4];
+    };
+    const auto copy = [&](int64_t at, auto block) {
+        std::memcpy(&block, from + at, sizeof block);
+        std::memcpy(to + at, &block, sizeof block);
+    };
+    if (count >= 8) {
+        for (int64_t i = 0; i + 8 <= count; i += 8) {
+            copy(i, Eight{});
+        }
+        copy(count - 8, Eight{});
+    } else if (count >= 4) {
+        copy(0, Four{});
+        copy(count - 4, Four{});
+    } else {
+        for (int64_t i = 0; i < count; ++i) {
+            to[i] = from[i];
+        }
+    }
+}
+
+} // namespace
+
 void CompositeRampRow(uint32_t* row, const int64_t* bounds, int64_t count, const GradientRamp& ramp,
                       uint64_t position, uint64_t step, uint32_t* colours) {
     if (count <= 0) {
@@ -241,8 +273,8 @@ void CompositeRampRow(uint32_t* row, const int64_t* bounds, int64_t count, const
         RampColours(colours, (extent + 7) / 8 * 8, ramp,
                     position + static_cast<uint64_t>(first) * step, step);
         for (int64_t k = 0; k < count; ++k) {
-            std::memcpy(row + bounds[2 * k], colours + (bounds[2 * k] - first),
-                        static_cast<std::size_t>(bounds[2 * k + 1] - bounds[2 * k]) * sizeof *row);
+            CopyPixels(row + bounds[2 * k], colours + (bounds[2 * k] - first),
+                       bounds[2 * k + 1] - bounds[2 * k]);
         }
         return;
     }
