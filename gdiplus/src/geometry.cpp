@@ -295,6 +295,9 @@ int64_t EvenOddRuns(uint64_t* crossed, uint64_t* odd, int64_t words, int64_t wid
     uint64_t inside_before = 0; // all ones when the outline is inside at the word's start
     bool covering = false;
     for (int64_t word = 0; word < words; ++word) {
+        if (crossed[word] == 0 && inside_before == 0) {
+            continue; // all outside: nothing starts or ends here
+        }
         const uint64_t next_crossed = word + 1 < words ? crossed[word + 1] : 0;
         const uint64_t inside = PrefixParity(odd[word]) ^ inside_before;
         uint64_t covered = inside | (crossed[word] & (crossed[word] >> 1 | next_crossed << 63));

@@ -266,10 +266,12 @@ void CompositeRampRow(uint32_t* row, const int64_t* bounds, int64_t count, const
     for (int64_t k = 0; k < count; ++k) {
         covered += bounds[2 * k + 1] - bounds[2 * k];
     }
-    // An opaque colour is stored, not blended. Unless the gaps between the runs are wide, the
-    // colours of their whole extent are worked out in one go, whole eights, and copied into each
-    // run: cheaper than starting afresh for each of many short runs.
-    if (colours != nullptr && ramp.Opaque() && extent - covered <= 32 * count) {
+    // An opaque colour is stored, not blended. Where the runs are short and the gaps between
+    // them narrow, the colours of their whole extent are worked out in one go, whole eights, and
+    // copied into each run: cheaper than starting afresh for each of many short runs. Long runs
+    // take their colours straight from the ramp.
+    if (colours != nullptr && ramp.Opaque() && extent - covered <= 32 * count &&
+        covered < 32 * count) {
         RampColours(colours, (extent + 7) / 8 * 8, ramp,
                     position + static_cast<uint64_t>(first) * step, step);
         for (int64_t k = 0; k < count; ++k) {
