@@ -197,18 +197,20 @@ bool ScanAliasedOutline(const Outline& outline, double dx, double dy, cairo_fill
     const auto rows = static_cast<std::size_t>(height) + 1;
     const auto columns = static_cast<std::size_t>(width) + 1;
     uint8_t* scratch = gdiplus_cairo::ScratchScan(
-        count * (sizeof(FixedPoint) + 2 * sizeof(ScanEdge)) + rows * sizeof(int64_t) +
-        columns * sizeof(int32_t) + (columns / 64 + 1) * sizeof(uint64_t));
+        count * (sizeof(FixedPoint) + sizeof(ScanEdge)) + (rows + columns) * sizeof(int64_t) +
+        columns * sizeof(int32_t) + 2 * (columns / 64 + 1) * sizeof(uint64_t));
     if (scratch == nullptr) {
         return false;
     }
     // Laid out from the widest members down, so that each stays aligned.
     auto* points = reinterpret_cast<FixedPoint*>(scratch);
     auto* edges = reinterpret_cast<ScanEdge*>(points + count);
-    auto* row_counts = reinterpret_cast<int64_t*>(edges + 2 * count);
-    auto* crossed = reinterpret_cast<uint64_t*>(row_counts + rows);
-    auto* changes = reinterpret_cast<int32_t*>(crossed + columns / 64 + 1);
-    const gdiplus_cairo::ScanStorage storage{edges, edges + count, row_counts, changes, crossed};
+    auto* row_counts = reinterpret_cast<int64_t*>(edges + count);
+    auto* bounds = row_counts + rows;
+    auto* crossed = reinterpret_cast<uint64_t*>(bounds + columns);
+    auto* odd = crossed + columns / 64 + 1;
+    auto* changes = reinterpret_cast<int32_t*>(odd + columns / 64 + 1);
+    const gdiplus_cairo::ScanStorage storage{edges, row_counts, changes, crossed, odd, bounds};
     // The offsets are whole or half pixels, so every point is exact in 256ths.
     for (std::size_t i = 0; i < count; ++i) {
         points[i] = FixedPoint{static_cast<int64_t>((D(outline.points[i].X) + dx) * 256.0),
@@ -219,14 +221,19 @@ bool ScanAliasedOutline(const Outline& outline, double dx, double dy, cairo_fill
 }
 
 // Runs of full coverage blended onto the target as they come: run pixel (x, y) is target pixel
-// (x0 + x, y0 + y) and takes the ramp's colour at row_position(y) + x * step.
+// (x0 + x, y0 + y) and takes the ramp's colour at row_position(y) + x * step. Whole rows go
+// through CompositeRampRow, with room for width + 7 colours.
 template <class RowPosition> class RampRuns final : public gdiplus_cairo::RunSink {
 public:
     RampRuns(const gdiplus_cairo::PixelImage& target, int64_t x0, int64_t y0,
              const gdiplus_cairo::GradientRamp& ramp, const RowPosition& row_position,
-             uint64_t step)
+             uint64_t step, uint32_t* colours)
         : m_target(target), m_x0(x0), m_y0(y0), m_ramp(ramp), m_row_position(row_position),
-          m_step(step) {}
+          m_step(step), m_colours(colours) {}
+    void Row(int64_t y, const int64_t* bounds, int64_t count) override {
+        gdiplus_cairo::CompositeRampRow(m_target.data + (m_y0 + y) * m_target.stride + m_x0, bounds,
+                                        count, m_ramp, m_row_position(y), m_step, m_colours);
+    }
     void Run(int64_t x, int64_t y, int64_t width, int64_t height) override {
         for (int64_t row = y; row < y + height; ++row) {
             if (row != m_row) { // rows come with several runs each
@@ -246,6 +253,7 @@ private:
     const gdiplus_cairo::GradientRamp& m_ramp;
     const RowPosition& m_row_position;
     uint64_t m_step;
+    uint32_t* m_colours;
     int64_t m_row = -1;
     uint64_t m_position = 0;
 };
@@ -324,7 +332,9 @@ bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box wo
     cairo_surface_t* surface = cairo_get_target(graphics.cr);
     cairo_surface_flush(surface);
     // An aliased outline is blended run by run as it is scanned; anything else through coverage.
-    RampRuns<decltype(row_position)> runs(target, x1, y1, ramp, row_position, step);
+    RampRuns<decltype(row_position)> runs(
+        target, x1, y1, ramp, row_position, step,
+        gdiplus_cairo::ScratchColours(static_cast<std::size_t>(width) + 7));
     if (aliased_outline == nullptr || AntiAliased(graphics.smoothing) ||
         !ScanAliasedOutline(*aliased_outline, shift - D(x1), shift - D(y1), rule, width, height,
                             runs)) {

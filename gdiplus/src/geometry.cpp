@@ -273,55 +273,112 @@ int64_t CeilDivide64(int64_t numerator, int64_t denominator) {
 
 constexpr int64_t kFixedOne = 256;
 
+// Each bit of the result the parity of the bits of x up to and including it.
+uint64_t PrefixParity(uint64_t x) {
+    x ^= x << 1;
+    x ^= x << 2;
+    x ^= x << 4;
+    x ^= x << 8;
+    x ^= x << 16;
+    x ^= x << 32;
+    return x;
+}
+
+// The runs of a row under the even-odd rule, from a bit for each column crossed and a bit for
+// each column crossed an odd number of times; clears both. A column is covered if the outline
+// is inside after it, or if it is crossed and so is the next column (where a run that ends goes
+// on through). Writes the runs' bounds, columns below width only, and returns how many it wrote.
+// The last of the words holds the column width and beyond, so every run ends within them.
+int64_t EvenOddRuns(uint64_t* crossed, uint64_t* odd, int64_t words, int64_t width,
+                    int64_t* bounds) {
+    int64_t count = 0;
+    uint64_t inside_before = 0; // all ones when the outline is inside at the word's start
+    bool covering = false;
+    for (int64_t word = 0; word < words; ++word) {
+        if (crossed[word] == 0 && inside_before == 0) {
+            continue; // all outside: nothing starts or ends here
+        }
+        const uint64_t next_crossed = word + 1 < words ? crossed[word + 1] : 0;
+        const uint64_t inside = PrefixParity(odd[word]) ^ inside_before;
+        uint64_t covered = inside | (crossed[word] & (crossed[word] >> 1 | next_crossed << 63));
+        inside_before = inside >> 63 != 0 ? ~uint64_t(0) : 0;
+        crossed[word] = 0;
+        odd[word] = 0;
+        const int64_t base = word * 64;
+        if (base + 64 > width) { // the last word
+            covered &= (uint64_t(1) << (width - base)) - 1;
+        }
+        // Where covering changes within the word: a run's start or end.
+        uint64_t changes = covered ^ (covered << 1 | (covering ? 1 : 0));
+        for (; changes != 0; changes &= changes - 1) {
+            bounds[count++] = base + __builtin_ctzll(changes);
+        }
+        covering = covered >> 63 != 0;
+    }
+    return count;
+}
+
 } // namespace
 
 bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
                         int64_t height, const ScanStorage& storage, RunSink& sink) {
-    ScanEdge* const edges = storage.edges;
     int64_t* const row_counts = storage.row_counts;
     std::fill(row_counts, row_counts + height + 1, 0);
+    // Edge i runs from the upper of its ends to the lower, over rows first to last: those whose
+    // centre r + 1/2 lies in [top.y, bottom.y). False for an edge that spans no row centre.
+    struct Span {
+        FixedPoint top, bottom;
+        int64_t first, last;
+        int dir;
+    };
+    const auto span_of = [&](int64_t i, Span& span) {
+        const FixedPoint a = points[i];
+        const FixedPoint b = points[i + 1 == count ? 0 : i + 1];
+        if (a.y == b.y) {
+            return false;
+        }
+        span.dir = a.y > b.y ? -1 : 1;
+        span.top = a.y > b.y ? b : a;
+        span.bottom = a.y > b.y ? a : b;
+        span.first = std::max<int64_t>(CeilDivide64(span.top.y - kFixedOne / 2, kFixedOne), 0);
+        span.last = std::min<int64_t>(CeilDivide64(span.bottom.y - kFixedOne / 2, kFixedOne) - 1,
+                                      height - 1);
+        return span.first <= span.last;
+    };
+    // Counted by first row first, so that each edge can go straight to its place in that order.
     bool rectilinear = true;
     int64_t edge_count = 0;
+    Span span{};
     for (int64_t i = 0; i < count; ++i) {
-        FixedPoint a = points[i];
-        FixedPoint b = points[i + 1 == count ? 0 : i + 1];
+        const FixedPoint a = points[i];
+        const FixedPoint b = points[i + 1 == count ? 0 : i + 1];
         rectilinear = rectilinear && (a.x == b.x || a.y == b.y);
-        if (a.y == b.y) {
-            continue; // spans no row centre
+        if (span_of(i, span)) {
+            ++row_counts[span.first + 1];
+            ++edge_count;
         }
-        int dir = 1;
-        if (a.y > b.y) {
-            std::swap(a, b);
-            dir = -1;
-        }
-        // Rows whose centre r + 1/2 lies in [a.y, b.y).
-        const int64_t first = std::max<int64_t>(CeilDivide64(a.y - kFixedOne / 2, kFixedOne), 0);
-        const int64_t last =
-            std::min<int64_t>(CeilDivide64(b.y - kFixedOne / 2, kFixedOne) - 1, height - 1);
-        if (first > last) {
-            continue;
-        }
-        // The position a 256th above the first row's centre, then one row further each step.
-        const int64_t dx = b.x - a.x;
-        const int64_t dy = b.y - a.y;
-        const int64_t numerator = (first * kFixedOne + kFixedOne / 2 - 1 - a.y) * dx;
-        const int64_t x = FloorDivide64(numerator, dy);
-        // An edge within one row never steps (most of a wavy outline's edges).
-        const int64_t step = last > first ? FloorDivide64(kFixedOne * dx, dy) : 0;
-        edges[edge_count++] = ScanEdge{
-            a.x + x, numerator - x * dy, step, kFixedOne * dx - step * dy, dy, first, last, dir};
-        ++row_counts[first + 1];
     }
     if (rectilinear) {
         return false;
     }
-    // Edges in the order of their first rows.
     for (int64_t row = 1; row <= height; ++row) {
         row_counts[row] += row_counts[row - 1];
     }
     ScanEdge* const by_row = storage.by_row;
-    for (int64_t i = 0; i < edge_count; ++i) {
-        by_row[row_counts[edges[i].first_row]++] = edges[i];
+    for (int64_t i = 0; i < count; ++i) {
+        if (!span_of(i, span)) {
+            continue;
+        }
+        // The position a 256th above the first row's centre, then one row further each step.
+        const int64_t dx = span.bottom.x - span.top.x;
+        const int64_t dy = span.bottom.y - span.top.y;
+        const int64_t numerator = (span.first * kFixedOne + kFixedOne / 2 - 1 - span.top.y) * dx;
+        const int64_t x = FloorDivide64(numerator, dy);
+        // An edge within one row never steps (most of a wavy outline's edges).
+        const int64_t step = span.last > span.first ? FloorDivide64(kFixedOne * dx, dy) : 0;
+        by_row[row_counts[span.first]++] =
+            ScanEdge{span.top.x + x, numerator - x * dy, step,    kFixedOne * dx - step * dy, dy,
+                     span.first,     span.last,          span.dir};
     }
     // Where a row's edges cross it, by pixel: the winding change in each column and a bit for each
     // column crossed at all. Crossings in one column act together, whatever their order: the first
@@ -329,46 +386,63 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
     int32_t* const changes = storage.winding_changes;
     uint64_t* const crossed = storage.crossed;
     const int64_t words = width / 64 + 1;
+    uint64_t* const odd = storage.odd;
     std::fill(changes, changes + width + 1, 0);
     std::fill(crossed, crossed + words, 0);
+    std::fill(odd, odd + words, 0);
     const int64_t right = width * kFixedOne;
-    // by_row[0, active) are the edges of the row; by_row[next, edge_count) have not started.
-    int64_t active = 0;
+    // by_row[begin, next) are the edges of the row, by_row[next, edge_count) have not started;
+    // row_counts[row] is now where the edges that start after the row begin. An edge that ends
+    // takes the place of the one at begin, which the row has already seen.
+    int64_t begin = 0;
     int64_t next = 0;
     for (int64_t row = 0; row < height; ++row) {
-        if (active == 0) {
+        if (begin == next) {
             if (next == edge_count) {
                 break;
             }
             row = std::max(row, by_row[next].first_row);
         }
-        while (next < edge_count && by_row[next].first_row == row) {
-            by_row[active++] = by_row[next++];
-        }
-        for (int64_t k = 0; k < active;) {
+        next = row_counts[row];
+        for (int64_t k = begin; k < next; ++k) {
             ScanEdge& e = by_row[k];
             const int64_t column = (std::clamp<int64_t>(e.x, 0, right) + kFixedOne / 2 - 1) >> 8;
-            changes[column] += e.dir;
-            crossed[column >> 6] |= uint64_t(1) << (column & 63);
+            const uint64_t bit = uint64_t(1) << (column & 63);
+            if (even_odd) {
+                odd[column >> 6] ^= bit;
+            } else {
+                changes[column] += e.dir;
+            }
+            crossed[column >> 6] |= bit;
             if (e.last_row == row) {
-                e = by_row[--active]; // not yet looked at in this row
+                if (k != begin) {
+                    e = by_row[begin];
+                }
+                ++begin;
                 continue;
             }
-            e.x += e.step;
+            // Without a branch: whether the remainder carries follows no pattern.
             e.remainder += e.step_remainder;
-            if (e.remainder >= e.dy) {
-                e.remainder -= e.dy;
-                ++e.x;
+            const bool carry = e.remainder >= e.dy;
+            e.x += e.step + carry;
+            e.remainder -= carry ? e.dy : 0;
+        }
+        if (even_odd) {
+            const int64_t bounds = EvenOddRuns(crossed, odd, words, width, storage.bounds);
+            if (bounds > 0) {
+                sink.Row(row, storage.bounds, bounds / 2);
             }
-            ++k;
+            continue;
         }
         int winding = 0;
         int64_t start = -1;
         int64_t end = -1; // the column where the outside was reached, unless a crossing follows
+        int64_t bounds = 0;
         const auto emit = [&] {
             const int64_t to = std::min(end, width);
             if (start < to) {
-                sink.Run(start, row, to - start, 1);
+                storage.bounds[bounds++] = start;
+                storage.bounds[bounds++] = to;
             }
             start = -1;
             end = -1;
@@ -393,6 +467,9 @@ bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, 
         }
         if (end >= 0) {
             emit();
+        }
+        if (bounds > 0) {
+            sink.Row(row, storage.bounds, bounds / 2);
         }
     }
     return true;

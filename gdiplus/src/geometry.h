@@ -66,6 +66,13 @@ class RunSink {
 public:
     // A run of pixels: columns x to x + width - 1, rows y to y + height - 1.
     virtual void Run(int64_t x, int64_t y, int64_t width, int64_t height) = 0;
+    // The runs of one row from left to right: columns bounds[2 k] to bounds[2 k + 1] - 1 for
+    // each k below count.
+    virtual void Row(int64_t y, const int64_t* bounds, int64_t count) {
+        for (int64_t k = 0; k < count; ++k) {
+            Run(bounds[2 * k], y, bounds[2 * k + 1] - bounds[2 * k], 1);
+        }
+    }
 
 protected:
     ~RunSink() = default;
@@ -91,14 +98,16 @@ struct ScanEdge {
     int64_t first_row, last_row;
     int dir;
 };
-// Working storage for AliasedPolygonRuns: two edges for each vertex, a count for each row and
-// one more, and for each pixel column and one more a winding change and a bit.
+// Working storage for AliasedPolygonRuns: an edge for each vertex, a count for each row and
+// one more, for each pixel column and one more a winding change and two bits, and the bounds of a
+// row's runs, width + 1 of them at most.
 struct ScanStorage {
-    ScanEdge* edges;
     ScanEdge* by_row;
     int64_t* row_counts;
     int32_t* winding_changes;
     uint64_t* crossed;
+    uint64_t* odd; // as crossed, for the even-odd rule
+    int64_t* bounds;
 };
 
 // The pixels of an aliased fill of a closed polygon over a width x height image, exactly as
@@ -106,8 +115,8 @@ struct ScanStorage {
 // position is taken a 256th above the centre and rounded down to the 256th, then to the pixel
 // whose centre it passes (halves down); and a run that ends where the next one starts, or one
 // pixel before, goes on through it. Edges beyond the left and right sides count as lying on them.
-// Rows of runs go to the sink. Returns false, with nothing produced, for an outline made of
-// horizontal and vertical edges only: Cairo fills those by another route.
+// Each row's runs go to the sink at once. Returns false, with nothing produced, for an outline made
+// of horizontal and vertical edges only: Cairo fills those by another route.
 bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
                         int64_t height, const ScanStorage& storage, RunSink& sink);
 

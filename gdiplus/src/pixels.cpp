@@ -41,6 +41,7 @@ struct Scratch {
 thread_local Scratch t_marks;
 thread_local Scratch t_coverage;
 thread_local Scratch t_scan;
+thread_local Scratch t_colours;
 
 struct LastRamp {
     bool built = false;
@@ -121,25 +122,42 @@ GDIPLUS_CAIRO_TARGET_AVX2 inline __m256i OverLanes(__m256i source, __m256i desti
     return _mm256_add_epi16(source, _mm256_mulhi_epu16(t, _mm256_set1_epi16(257)));
 }
 
+// The ramp's colours at eight positions, step apart, gathered by index; moves on eight steps.
+class EightColours {
+public:
+    GDIPLUS_CAIRO_TARGET_AVX2 EightColours(const GradientRamp& ramp, uint64_t position,
+                                           uint64_t step)
+        : m_ramp(ramp), m_eight_steps(_mm256_set1_epi64x(static_cast<int64_t>(8 * step))) {
+        const auto at = [=](uint64_t k) { return static_cast<int64_t>(position + k * step); };
+        m_low = _mm256_setr_epi64x(at(0), at(1), at(2), at(3));
+        m_high = _mm256_setr_epi64x(at(4), at(5), at(6), at(7));
+    }
+    GDIPLUS_CAIRO_TARGET_AVX2 __m256i Next() {
+        const __m256i index = _mm256_inserti128_si256(_mm256_castsi128_si256(RampIndices(m_low)),
+                                                      RampIndices(m_high), 1);
+        m_low = _mm256_add_epi64(m_low, m_eight_steps);
+        m_high = _mm256_add_epi64(m_high, m_eight_steps);
+        return _mm256_i32gather_epi32(reinterpret_cast<const int*>(m_ramp.Colours()), index, 4);
+    }
+
+private:
+    const GradientRamp& m_ramp;
+    __m256i m_eight_steps;
+    __m256i m_low;
+    __m256i m_high;
+};
+
 // Eight pixels at a time where the processor has AVX2: the ramp's colours gathered by index, then
 // the arithmetic of BlendOver in each 16-bit lane. Returns how many pixels it did.
 GDIPLUS_CAIRO_TARGET_AVX2 int64_t CompositeRampRunEights(uint32_t* pixels, int64_t count,
                                                          const GradientRamp& ramp,
                                                          uint64_t position, uint64_t step) {
-    const auto at = [=](uint64_t k) { return static_cast<int64_t>(position + k * step); };
-    __m256i low_positions = _mm256_setr_epi64x(at(0), at(1), at(2), at(3));
-    __m256i high_positions = _mm256_setr_epi64x(at(4), at(5), at(6), at(7));
-    const __m256i eight_steps = _mm256_set1_epi64x(static_cast<int64_t>(8 * step));
+    EightColours eight(ramp, position, step);
     const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
     const __m256i zero = _mm256_setzero_si256();
     int64_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        const __m256i index = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(RampIndices(low_positions)), RampIndices(high_positions), 1);
-        const __m256i colours =
-            _mm256_i32gather_epi32(reinterpret_cast<const int*>(ramp.Colours()), index, 4);
-        low_positions = _mm256_add_epi64(low_positions, eight_steps);
-        high_positions = _mm256_add_epi64(high_positions, eight_steps);
+        const __m256i colours = eight.Next();
         auto* at_pixels = reinterpret_cast<__m256i*>(pixels + i);
         if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_and_si256(colours, opaque), opaque)) ==
             -1) {
@@ -153,6 +171,17 @@ GDIPLUS_CAIRO_TARGET_AVX2 int64_t CompositeRampRunEights(uint32_t* pixels, int64
         const __m256i high =
             OverLanes(_mm256_unpackhi_epi8(colours, zero), _mm256_unpackhi_epi8(destination, zero));
         _mm256_storeu_si256(at_pixels, _mm256_packus_epi16(low, high));
+    }
+    return i;
+}
+
+GDIPLUS_CAIRO_TARGET_AVX2 int64_t RampColoursEights(uint32_t* colours, int64_t count,
+                                                    const GradientRamp& ramp, uint64_t position,
+                                                    uint64_t step) {
+    EightColours eight(ramp, position, step);
+    int64_t i = 0;
+    for (; i + 8 <= count; i += 8) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(colours + i), eight.Next());
     }
     return i;
 }
@@ -181,6 +210,82 @@ void CompositeRampRun(uint32_t* pixels, int64_t count, const GradientRamp& ramp,
     }
 }
 
+void RampColours(uint32_t* colours, int64_t count, const GradientRamp& ramp, uint64_t position,
+                 uint64_t step) {
+    int64_t i = 0;
+#if GDIPLUS_CAIRO_AVX2
+    if (kHasAvx2) {
+        i = RampColoursEights(colours, count, ramp, position, step);
+    }
+#endif
+    for (; i < count; ++i) {
+        colours[i] = ramp.At(position + static_cast<uint64_t>(i) * step);
+    }
+}
+
+namespace {
+
+// memcpy for the short runs of a row, without a call: fixed-size copies, the last of them
+// overlapping the one before where the count is not a whole number of them.
+void CopyPixels(uint32_t* to, const uint32_t* from, int64_t count) {
+    struct Eight {
+        uint32_t pixels[8];
+    };
+    struct Four {
+        uint32_t pixels[4];
+    };
+    const auto copy = [&](int64_t at, auto block) {
+        std::memcpy(&block, from + at, sizeof block);
+        std::memcpy(to + at, &block, sizeof block);
+    };
+    if (count >= 8) {
+        for (int64_t i = 0; i + 8 <= count; i += 8) {
+            copy(i, Eight{});
+        }
+        copy(count - 8, Eight{});
+    } else if (count >= 4) {
+        copy(0, Four{});
+        copy(count - 4, Four{});
+    } else {
+        for (int64_t i = 0; i < count; ++i) {
+            to[i] = from[i];
+        }
+    }
+}
+
+} // namespace
+
+void CompositeRampRow(uint32_t* row, const int64_t* bounds, int64_t count, const GradientRamp& ramp,
+                      uint64_t position, uint64_t step, uint32_t* colours) {
+    if (count <= 0) {
+        return;
+    }
+    const int64_t first = bounds[0];
+    const int64_t extent = bounds[2 * count - 1] - first;
+    int64_t covered = 0;
+    for (int64_t k = 0; k < count; ++k) {
+        covered += bounds[2 * k + 1] - bounds[2 * k];
+    }
+    // An opaque colour is stored, not blended. Where the runs are short and the gaps between
+    // them narrow, the colours of their whole extent are worked out in one go, whole eights, and
+    // copied into each run: cheaper than starting afresh for each of many short runs. Long runs
+    // take their colours straight from the ramp.
+    if (colours != nullptr && ramp.Opaque() && extent - covered <= 32 * count &&
+        covered < 32 * count) {
+        RampColours(colours, (extent + 7) / 8 * 8, ramp,
+                    position + static_cast<uint64_t>(first) * step, step);
+        for (int64_t k = 0; k < count; ++k) {
+            CopyPixels(row + bounds[2 * k], colours + (bounds[2 * k] - first),
+                       bounds[2 * k + 1] - bounds[2 * k]);
+        }
+        return;
+    }
+    for (int64_t k = 0; k < count; ++k) {
+        CompositeRampRun(row + bounds[2 * k], bounds[2 * k + 1] - bounds[2 * k], ramp,
+                         position + static_cast<uint64_t>(bounds[2 * k]) * step, step);
+    }
+}
+
 uint8_t* ScratchMarks(std::size_t size) {
     return static_cast<uint8_t*>(t_marks.Get(size, true));
 }
@@ -193,10 +298,15 @@ uint8_t* ScratchScan(std::size_t size) {
     return static_cast<uint8_t*>(t_scan.Get(size, false));
 }
 
+uint32_t* ScratchColours(std::size_t count) {
+    return static_cast<uint32_t*>(t_colours.Get(count * sizeof(uint32_t), false));
+}
+
 void GradientRamp::Build(uint32_t argb1, uint32_t argb2) {
     const auto channel = [](uint32_t argb, int shift) {
         return static_cast<double>((argb >> shift) & 0xFF);
     };
+    m_opaque = true;
     for (int i = 0; i < 2 * kSteps; ++i) {
         const double t = i <= kSteps ? static_cast<double>(i) / kSteps
                                      : static_cast<double>(2 * kSteps - i) / kSteps;
@@ -209,6 +319,7 @@ void GradientRamp::Build(uint32_t argb1, uint32_t argb2) {
         };
         m_colours[i] = static_cast<uint32_t>(alpha + 0.5) << 24 | premultiply(16) << 16 |
                        premultiply(8) << 8 | premultiply(0);
+        m_opaque = m_opaque && (m_colours[i] >> 24) == 0xFF;
     }
 }
 

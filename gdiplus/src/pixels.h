@@ -73,6 +73,7 @@ private:
 uint8_t* ScratchMarks(std::size_t size);
 uint8_t* ScratchCoverage(std::size_t size);
 uint8_t* ScratchScan(std::size_t size);
+uint32_t* ScratchColours(std::size_t count);
 
 // The colours of a two-colour linear ramp that repeats mirrored, sampled at kSteps points per ramp
 // length over one period (the ramp and its mirror image). Being continuous, it loses nothing but
@@ -95,9 +96,12 @@ public:
         return m_colours[((position + kHalfStep) & kPeriodMask) >> kIndexShift];
     }
     const uint32_t* Colours() const { return m_colours; }
+    // Whether every colour of the ramp is opaque, so that blending one stores it.
+    bool Opaque() const { return m_opaque; }
 
 private:
     uint32_t m_colours[2 * kSteps];
+    bool m_opaque = false;
 };
 
 // The ramp between two colours. The last one asked for is kept per thread: a paint makes the same
@@ -120,6 +124,16 @@ void CompositeRamp(const PixelImage& image, const CoverageBox& box, const Gradie
 // position + i * step, as CompositeRamp would with coverage 255.
 void CompositeRampRun(uint32_t* pixels, int64_t count, const GradientRamp& ramp, uint64_t position,
                       uint64_t step);
+
+// The colours that CompositeRampRun takes: colours[i] is the ramp's colour at position + i * step.
+void RampColours(uint32_t* colours, int64_t count, const GradientRamp& ramp, uint64_t position,
+                 uint64_t step);
+
+// The runs of one row, columns bounds[2 k] to bounds[2 k + 1] - 1 for each k below count, from
+// left to right, as CompositeRampRun blends each with its pixel 0 at column 0. Colours, if not
+// null, is room for the runs' extent + 7 colours.
+void CompositeRampRow(uint32_t* row, const int64_t* bounds, int64_t count, const GradientRamp& ramp,
+                      uint64_t position, uint64_t step, uint32_t* colours);
 
 } // namespace gdiplus_cairo
 

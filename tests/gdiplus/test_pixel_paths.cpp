@@ -243,25 +243,73 @@ TEST(PixelPaths, GradientCompositeBlendsEveryPixelByTheOnePixelRule) {
     }
 }
 
+// A row of runs blends as its runs do one by one, opaque ramps (copied from one row of colours)
+// and translucent ones alike, and leaves the pixels between and around the runs alone.
+TEST(PixelPaths, RampRowsBlendAsTheirRunsDo) {
+    std::mt19937 random(17);
+    std::uniform_int_distribution<uint32_t> any;
+    std::uniform_int_distribution<int> length(1, 30);
+    gdiplus_cairo::GradientRamp ramp;
+    for (int round = 0; round < 1000; ++round) {
+        ramp.Build(any(random) | (round % 3 != 0 ? 0xFF000000u : 0u),
+                   any(random) | (round % 3 != 1 ? 0xFF000000u : 0u));
+        // Runs and gaps of random lengths, the gaps in every other round narrow.
+        std::vector<int64_t> bounds;
+        int64_t column = length(random) % 4;
+        for (int k = 1 + round % 9; k > 0; --k) {
+            bounds.push_back(column);
+            column += length(random);
+            bounds.push_back(column);
+            column += round % 2 == 0 ? 1 + length(random) % 3 : 3 * length(random);
+        }
+        std::vector<uint32_t> pixels(static_cast<std::size_t>(column) + 3);
+        for (uint32_t& pixel : pixels) {
+            pixel = RandomPixel(random);
+        }
+        std::vector<uint32_t> expected = pixels;
+        const uint64_t position = uint64_t(any(random)) << 1;
+        const uint64_t step = uint64_t(any(random)) >> (round % 20);
+        for (std::size_t k = 0; k < bounds.size(); k += 2) {
+            gdiplus_cairo::CompositeRampRun(expected.data() + bounds[k], bounds[k + 1] - bounds[k],
+                                            ramp, position + uint64_t(bounds[k]) * step, step);
+        }
+        std::vector<uint32_t> colours(pixels.size() + 7);
+        gdiplus_cairo::CompositeRampRow(pixels.data(), bounds.data(),
+                                        static_cast<int64_t>(bounds.size() / 2), ramp, position,
+                                        step, colours.data());
+        ASSERT_EQ(pixels, expected) << "round " << round;
+    }
+}
+
 // Aliased polygons are scanned by the layer itself when nothing needs clipping. Over a clear
 // background an opaque fill marks exactly the pixels it covers, whatever its colours round to.
 TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
     std::mt19937 random(13);
     std::uniform_int_distribution<int> count(3, 40);
     std::uniform_int_distribution<int> row(-3, kHeight + 3);
-    const std::vector<uint32_t> clear(kWidth * kHeight, 0);
-    const auto covered = [](const std::vector<uint32_t>& pixels) {
-        std::string marks;
-        for (std::size_t i = 0; i < pixels.size(); ++i) {
-            marks += (i % kWidth == 0 ? "\n" : "") + std::string((pixels[i] >> 24) ? "#" : ".");
-        }
-        return marks;
-    };
     for (int round = 0; round < 600; ++round) {
+        // Some wider than the 64 columns that the scan takes at once, one of them just 128.
+        const int width = round < 8 || (round % 3 == 0 && round % 5 < 3) ? 128 + round % 5 : kWidth;
+        const std::vector<uint32_t> clear(static_cast<std::size_t>(width) * kHeight, 0);
+        const auto covered = [width](const std::vector<uint32_t>& pixels) {
+            std::string marks;
+            for (std::size_t i = 0; i < pixels.size(); ++i) {
+                marks += (i % static_cast<std::size_t>(width) == 0 ? "\n" : "") +
+                         std::string((pixels[i] >> 24) ? "#" : ".");
+            }
+            return marks;
+        };
         std::vector<Point> points;
-        if (round % 3 == 0) {
+        if (round < 8) {
+            // A notch one to two pixels wide about column 64, where the scan's words meet: the
+            // run to its left ends right before the next one starts, and goes on through it.
+            const int at = 61 + round;
+            points = {Point(0, 0),          Point(at, 0),    Point(at + 1, kHeight),
+                      Point(at + 2, 0),     Point(width, 0), Point(width, kHeight + 1),
+                      Point(0, kHeight + 1)};
+        } else if (round % 3 == 0) {
             // The view's outline: along one trace and back along another, at times the same one.
-            const int columns = std::uniform_int_distribution<int>(1, kWidth + 2)(random);
+            const int columns = std::uniform_int_distribution<int>(1, width + 2)(random);
             std::vector<int> upper;
             std::vector<int> lower;
             for (int i = 0; i <= columns; ++i) {
@@ -275,7 +323,7 @@ TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
                 points.emplace_back(i, lower[i]);
             }
         } else {
-            std::uniform_int_distribution<int> x(-15, kWidth + 15);
+            std::uniform_int_distribution<int> x(-15, width + 15);
             std::uniform_int_distribution<int> y(-15, kHeight + 15);
             for (int i = count(random); i > 0; --i) {
                 points.emplace_back(x(random), y(random));
@@ -286,13 +334,13 @@ TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
             round % 8 < 4 ? PixelOffsetModeDefault : PixelOffsetModeHighQuality;
         const Draw draw = [&](Graphics& g) {
             g.SetPixelOffsetMode(offset);
-            LinearGradientBrush brush(Point(0, 0), Point(kWidth, 7), Color(0xFF2040C0),
+            LinearGradientBrush brush(Point(0, 0), Point(width, 7), Color(0xFF2040C0),
                                       Color(0xFFE0A010));
             brush.SetWrapMode(WrapModeTileFlipX);
             g.FillPolygon(&brush, points.data(), static_cast<INT>(points.size()), mode);
         };
-        ASSERT_EQ(covered(Drawn(clear, kWidth, kHeight, false, draw)),
-                  covered(Drawn(clear, kWidth, kHeight, true, draw)))
+        ASSERT_EQ(covered(Drawn(clear, width, kHeight, false, draw)),
+                  covered(Drawn(clear, width, kHeight, true, draw)))
             << "round " << round;
     }
 }
