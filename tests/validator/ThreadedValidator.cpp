@@ -3,6 +3,7 @@
 #include "CaptureModel.h"
 #include "LentSurface.h"
 #include "PlugTable.h"
+#include "PlugValueRequests.h"
 #include "Probe.h"
 #include "gdiplus.h"
 #include "plugs.h"
@@ -262,15 +263,15 @@ intptr_t ThreadedHost::ViewRequest(Instance& in, int32_t opcode, int32_t index, 
         return 0;
     }
     case GUI_RQ_GET_PIN_VALUE:
-        if (index >= 0 && index < PLUG_COUNT && ptr != nullptr) {
-            std::memcpy(ptr, &in.values[index], sizeof(uint32_t));
+    case GUI_RQ_SET_PIN_VALUE: {
+        std::string error;
+        const intptr_t answer =
+            AnswerPlugValueRequest(in.values, in.plugs, opcode, index, value, ptr, opt, error);
+        if (!error.empty()) {
+            Fail(error);
         }
-        return 1;
-    case GUI_RQ_SET_PIN_VALUE:
-        if (index >= 0 && index < PLUG_COUNT) {
-            in.values[index] = sehost::WrittenBits(in.plugs[index], value, opt);
-        }
-        return 1;
+        return answer;
+    }
     case GUI_RQ_3:
     case GUI_RQ_4:
     case GUI_RQ_22:

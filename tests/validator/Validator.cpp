@@ -2,6 +2,7 @@
 
 #include "CaptureModel.h"
 #include "PlugTable.h"
+#include "PlugValueRequests.h"
 #include "Probe.h"
 #include "cairo_dc.h"
 #include "plugs.h"
@@ -354,22 +355,15 @@ intptr_t Validator::ViewRequest(Slot& s, void* plug, int32_t opcode, int32_t ind
         }
         ++s.notifies_pending;
         return 0;
-    case GUI_RQ_GET_PIN_VALUE: {
-        if (ptr == nullptr) {
-            Fail("GUI_RQ_GET_PIN_VALUE without a location");
-            return 0;
-        }
-        const uint32_t bits = (index >= 0 && index < PLUG_COUNT) ? s.values[index] : 0;
-        std::memcpy(ptr, &bits, sizeof bits);
-        return 1;
-    }
+    case GUI_RQ_GET_PIN_VALUE:
     case GUI_RQ_SET_PIN_VALUE: {
-        if (index < 0 || index >= PLUG_COUNT) {
-            Fail("the view wrote plug " + std::to_string(index));
-            return 0;
+        std::string error;
+        const intptr_t answer =
+            AnswerPlugValueRequest(s.values, s.plugs, opcode, index, value, ptr, opt, error);
+        if (!error.empty()) {
+            Fail(error);
         }
-        s.values[index] = sehost::WrittenBits(s.plugs[index], value, opt);
-        return 1;
+        return answer;
     }
     case GUI_RQ_3:
     case GUI_RQ_4:
