@@ -105,9 +105,7 @@ intptr_t ViewHost::Request(int32_t opcode, int32_t index, int32_t value, void* p
             return 0;
         }
         const sehost::PlugInfo& plug = m_plugs[index];
-        const uint32_t bits = plug.datatype == PIN_TYPE_FLOAT
-                                  ? sehost::FloatBits(opt)
-                                  : sehost::NormaliseInt(plug.datatype, value);
+        const uint32_t bits = sehost::WrittenBits(plug, value, opt);
         if (m_values[index] != bits) {
             Store(index, bits);
             // The host keeps the value with the session; the control port is how it learns it.
