@@ -25,7 +25,9 @@ protected:
 // A stroke's path as Cairo keeps it: MoveTo and LineTo take the device points that cairo_move_to
 // and cairo_line_to would (the user point after the translation, in fixed point), and keep what
 // Cairo's path keeps: a move only once a line follows it, no degenerate segment but a lone one
-// after a move, and consecutive segments in the same direction merged into one.
+// after a move, and consecutive segments in the same direction merged into one. Sub-paths stay
+// open: the layer never closes a stroked path. Differences of coordinates must stay below 2^31
+// 256ths, as in Cairo's 32-bit fixed point.
 class StrokePath {
 public:
     // Room for calls MoveTo and LineTo calls; false when the scratch memory cannot be had.
