@@ -42,6 +42,7 @@ thread_local Scratch t_marks;
 thread_local Scratch t_coverage;
 thread_local Scratch t_scan;
 thread_local Scratch t_colours;
+thread_local Scratch t_stroke;
 
 struct LastRamp {
     bool built = false;
@@ -300,6 +301,10 @@ uint8_t* ScratchScan(std::size_t size) {
 
 uint32_t* ScratchColours(std::size_t count) {
     return static_cast<uint32_t*>(t_colours.Get(count * sizeof(uint32_t), false));
+}
+
+uint8_t* ScratchStroke(std::size_t size) {
+    return static_cast<uint8_t*>(t_stroke.Get(size, false));
 }
 
 void GradientRamp::Build(uint32_t argb1, uint32_t argb2) {

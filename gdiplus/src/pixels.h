@@ -68,12 +68,13 @@ private:
 };
 
 // Scratch storage kept per thread and reused, allocated outside any drawing object. Marks come
-// zeroed and must be returned zeroed; coverage bytes and the scan's working storage come with
-// undefined contents. Null when the memory cannot be had.
+// zeroed and must be returned zeroed; coverage bytes and the working storage of the scan and of the
+// stroke come with undefined contents. Null when the memory cannot be had.
 uint8_t* ScratchMarks(std::size_t size);
 uint8_t* ScratchCoverage(std::size_t size);
 uint8_t* ScratchScan(std::size_t size);
 uint32_t* ScratchColours(std::size_t count);
+uint8_t* ScratchStroke(std::size_t size);
 
 // The colours of a two-colour linear ramp that repeats mirrored, sampled at kSteps points per ramp
 // length over one period (the ramp and its mirror image). Being continuous, it loses nothing but
