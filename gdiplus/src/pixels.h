@@ -68,11 +68,14 @@ private:
 };
 
 // Scratch storage kept per thread and reused, allocated outside any drawing object. Marks come
-// zeroed and must be returned zeroed; coverage bytes and the scan's working storage come with
-// undefined contents. Null when the memory cannot be had.
+// zeroed and must be returned zeroed; coverage bytes and the scans' working storage come with
+// undefined contents; edges keep their contents when they grow. Null when the memory cannot be
+// had (edges are then freed).
 uint8_t* ScratchMarks(std::size_t size);
 uint8_t* ScratchCoverage(std::size_t size);
 uint8_t* ScratchScan(std::size_t size);
+uint8_t* ScratchCoverageScan(std::size_t size);
+uint8_t* ScratchEdges(std::size_t size);
 uint32_t* ScratchColours(std::size_t count);
 
 // The colours of a two-colour linear ramp that repeats mirrored, sampled at kSteps points per ramp
