@@ -68,11 +68,14 @@ private:
 };
 
 // Scratch storage kept per thread and reused, allocated outside any drawing object. Marks come
-// zeroed and must be returned zeroed; coverage bytes and the working storage of the scan and of the
-// stroke come with undefined contents. Null when the memory cannot be had.
+// zeroed and must be returned zeroed; coverage bytes and the working storage of the scans and of
+// the stroke come with undefined contents; edges keep their contents when they grow. Null when
+// the memory cannot be had (edges are then freed).
 uint8_t* ScratchMarks(std::size_t size);
 uint8_t* ScratchCoverage(std::size_t size);
 uint8_t* ScratchScan(std::size_t size);
+uint8_t* ScratchCoverageScan(std::size_t size);
+uint8_t* ScratchEdges(std::size_t size);
 uint32_t* ScratchColours(std::size_t count);
 uint8_t* ScratchStroke(std::size_t size);
 
