@@ -57,8 +57,11 @@ bool AddPolygon(EdgeBuilder& edges, const FixedPoint* points, int64_t count);
 
 class CoverageSink {
 public:
-    // The coverage of row y, columns x0 to x0 + count - 1 (some may be zero).
-    virtual void Row(int64_t y, int64_t x0, const uint8_t* alpha, int64_t count) = 0;
+    // The coverage of row y, columns x0 to x0 + count - 1 (some may be zero). Of these,
+    // alpha[full[2 k]] to alpha[full[2 k + 1] - 1] are fully covered for each k below runs: the
+    // longer stretches that no edge crosses (other bytes may be full too).
+    virtual void Row(int64_t y, int64_t x0, const uint8_t* alpha, int64_t count,
+                     const int64_t* full, int64_t runs) = 0;
 
 protected:
     ~CoverageSink() = default;

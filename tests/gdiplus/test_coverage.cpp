@@ -99,9 +99,16 @@ std::vector<uint8_t> CairoCoverage(const Case& c, bool even_odd) {
 class Image final : public gdiplus_cairo::CoverageSink {
 public:
     Image(int width, int height) : width(width), height(height), bytes(width * height, 0) {}
-    void Row(int64_t y, int64_t x0, const uint8_t* alpha, int64_t count) override {
+    void Row(int64_t y, int64_t x0, const uint8_t* alpha, int64_t count, const int64_t* full,
+             int64_t runs) override {
         ASSERT_GT(y, last_y);
         ASSERT_TRUE(y < height && x0 >= 0 && count > 0 && x0 + count <= width);
+        for (int64_t k = 0; k < runs; ++k) {
+            ASSERT_TRUE(full[2 * k] < full[2 * k + 1] && full[2 * k + 1] <= count);
+            for (int64_t i = full[2 * k]; i < full[2 * k + 1]; ++i) {
+                ASSERT_EQ(alpha[i], 0xFF);
+            }
+        }
         last_y = y;
         std::copy(alpha, alpha + count, bytes.begin() + y * width + x0);
     }
