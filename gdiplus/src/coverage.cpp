@@ -17,6 +17,9 @@ constexpr int64_t kFixedOne = 256;
 constexpr int kSubRows = 15;
 constexpr int kCellBits = 8;
 constexpr int64_t kCellWidth = int64_t(1) << kCellBits;
+// The largest coordinate in 256ths, and surface side in pixels times 256, whose products stay
+// within 64 bits.
+constexpr int64_t kLargest = int64_t(1) << 23;
 // Stretches of full coverage at least this long are marked for the sink.
 constexpr int64_t kLongRun = 16;
 // Areas count twice the sub-rows times 256ths: a sub-row across a whole cell is 512.
@@ -207,10 +210,11 @@ bool AddPolygon(EdgeBuilder& edges, const FixedPoint* points, int64_t count) {
             if (before.x == current.x && before.y == current.y) {
                 extends = true; // the line before was a repeated first point
             } else {
-                const int64_t dx1 = current.x - before.x;
-                const int64_t dy1 = current.y - before.y;
-                const int64_t dx2 = point.x - current.x;
-                const int64_t dy2 = point.y - current.y;
+                // Products of differences of far-apart points can pass 64 bits.
+                const __int128 dx1 = current.x - before.x;
+                const __int128 dy1 = current.y - before.y;
+                const __int128 dx2 = point.x - current.x;
+                const __int128 dy2 = point.y - current.y;
                 extends = dy1 * dx2 == dy2 * dx1 && dx1 * dx2 + dy1 * dy2 >= 0;
             }
         }
@@ -702,6 +706,9 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
     if (count == 0 || builder.Right() <= builder.Left() || x_min >= x_max || height <= 0) {
         return true;
     }
+    if (width > kLargest / kFixedOne || height > kLargest / kFixedOne) {
+        return false;
+    }
     const int64_t sub_rows = height * kSubRows;
     const auto n = static_cast<std::size_t>(count);
     const auto slots = static_cast<std::size_t>(x_max - x_min + 2);
@@ -736,6 +743,12 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
     int64_t kept = 0;
     for (int64_t i = 0; i < count; ++i) {
         const CoverageEdge& c = source[i];
+        const auto large = [](FixedPoint p) {
+            return p.x < -kLargest || p.x > kLargest || p.y < -kLargest || p.y > kLargest;
+        };
+        if (large(c.p1) || large(c.p2)) {
+            return false;
+        }
         const int64_t top = std::max<int64_t>((kSubRows * c.top + 128) >> 8, 0);
         const int64_t bottom = std::min<int64_t>((kSubRows * c.bottom + 128) >> 8, sub_rows);
         if (bottom <= top) {

@@ -70,7 +70,8 @@ protected:
 // The 8-bit coverage of the edges' fill, as Cairo's anti-aliased scan converter finds it over the
 // builder's surface: each row sampled on 15 sub-rows, or taken whole where no edge starts, ends or
 // crosses another in it. Rows with any coverage go to the sink from top to bottom. Returns false,
-// with nothing produced, when scratch memory is lacking.
+// with nothing produced, when scratch memory is lacking, or for a point or surface side beyond
+// 32768 pixels (the arithmetic, Cairo's as well, soon leaves 64 bits beyond that).
 bool CoverEdges(const EdgeBuilder& edges, bool even_odd, CoverageSink& sink);
 
 } // namespace gdiplus_cairo
