@@ -674,6 +674,8 @@ void Converter::Emit(int64_t y0, int64_t y1, CoverageSink& sink) {
         }
         touched[word] = 0;
     }
+    // Nothing from x_max on. (For a row whose only change lies at x_max, Cairo's blit reads a span
+    // it never wrote and its result is undefined.)
     if (cover != 0 && first != 0) {
         fill(last_slot + 1);
         next = last_slot + 1;
