@@ -17,6 +17,11 @@ constexpr int64_t kFixedOne = 256;
 constexpr int kSubRows = 15;
 constexpr int kCellBits = 8;
 constexpr int64_t kCellWidth = int64_t(1) << kCellBits;
+// The largest coordinate in 256ths, and surface side in pixels times 256, whose products stay
+// within 64 bits.
+constexpr int64_t kLargest = int64_t(1) << 23;
+// Stretches of full coverage at least this long are marked for the sink.
+constexpr int64_t kLongRun = 16;
 // Areas count twice the sub-rows times 256ths: a sub-row across a whole cell is 512.
 constexpr int32_t kCoverPerHeight = 2 * kCellWidth;
 
@@ -205,10 +210,11 @@ bool AddPolygon(EdgeBuilder& edges, const FixedPoint* points, int64_t count) {
             if (before.x == current.x && before.y == current.y) {
                 extends = true; // the line before was a repeated first point
             } else {
-                const int64_t dx1 = current.x - before.x;
-                const int64_t dy1 = current.y - before.y;
-                const int64_t dx2 = point.x - current.x;
-                const int64_t dy2 = point.y - current.y;
+                // Products of differences of far-apart points can pass 64 bits.
+                const __int128 dx1 = current.x - before.x;
+                const __int128 dy1 = current.y - before.y;
+                const __int128 dx2 = point.x - current.x;
+                const __int128 dy2 = point.y - current.y;
                 extends = dy1 * dx2 == dy2 * dx1 && dx1 * dx2 + dy1 * dy2 >= 0;
             }
         }
@@ -232,28 +238,69 @@ bool AddPolygon(EdgeBuilder& edges, const FixedPoint* points, int64_t count) {
 
 namespace {
 
-// An edge as the converter steps it: its position in 256ths at the current sub-row is x plus
-// x_rem / dy, and each sub-row (or whole row) adds step (row_step) and their remainders.
+// An edge as the converter steps it: its position in 256ths at the current sub-row is x + x_rem /
+// dy, and each sub-row (whole row) adds step + step_rem / dy (row_step + row_rem / dy), with every
+// remainder kept in [0, dy): the one form of each position, which Cairo's steps also reach. A
+// vertical edge steps by nothing, and its dy is so large that its remainder never counts.
 struct SampledEdge {
     int64_t x, x_rem, step, step_rem, row_step, row_rem, dy;
     int64_t cell; // x rounded to the nearest 256th, halves up
     int32_t top, height_left, dir;
+    bool vertical;
+};
+constexpr int64_t kVerticalDy = INT64_MAX / 4;
+
+// A position rounded to the nearest 256th, halves up (dy is even).
+int64_t Nearest(int64_t quotient, int64_t remainder, int64_t dy) {
+    return quotient + (2 * remainder >= dy);
+}
+
+// A row's cells, by slot: slot 0 for every column left of the first one rendered, then one for
+// each column rendered and one for every column after them. A bit for each slot with a cell.
+struct Cells {
+    int32_t* heights;
+    int32_t* areas;
+    uint64_t* touched;
+    int64_t first_column; // the column of slot 1
+    int64_t last_slot;    // the slot of every column after
+
+    void Add(int64_t column, int64_t height, int64_t area) const {
+        const int64_t slot = std::clamp<int64_t>(column - first_column + 1, 0, last_slot);
+        heights[slot] += static_cast<int32_t>(height);
+        areas[slot] += static_cast<int32_t>(area);
+        touched[slot >> 6] |= uint64_t(1) << (slot & 63);
+    }
+    // The cells of a span from x1 to x2 in 256ths.
+    void AddSpan(int64_t x1, int64_t x2) const {
+        if (x1 == x2) {
+            return;
+        }
+        const int64_t ix1 = x1 >> kCellBits;
+        const int64_t fx1 = x1 & (kCellWidth - 1);
+        const int64_t ix2 = x2 >> kCellBits;
+        const int64_t fx2 = x2 & (kCellWidth - 1);
+        if (ix1 != ix2) {
+            Add(ix1, 1, 2 * fx1);
+            Add(ix2, -1, -2 * fx2);
+        } else {
+            Add(ix1, 0, 2 * (fx1 - fx2));
+        }
+    }
 };
 
 // The converter's working state for one fill.
 class Converter {
 public:
     Converter(SampledEdge* edges, int32_t* active, int32_t* merged, int32_t* batch,
-              int32_t* heights, int32_t* areas, uint8_t* alpha, int64_t x_min, int64_t x_max,
-              unsigned mask)
-        : m_edges(edges), m_active(active), m_merged(merged), m_batch(batch), m_heights(heights),
-          m_areas(areas), m_alpha(alpha), m_x_min(x_min), m_x_max(x_max), m_mask(mask) {}
+              const Cells& cells, uint8_t* alpha, int64_t* full, unsigned mask)
+        : m_edges(edges), m_active(active), m_merged(merged), m_batch(batch), m_cells(cells),
+          m_alpha(alpha), m_full(full), m_mask(mask) {}
 
     void Merge(const int32_t* order, int64_t count);
     bool Empty() const { return m_count == 0; }
     void NoteNew(const SampledEdge& e) {
         m_min_height = std::min(m_min_height, e.height_left);
-        m_vertical = m_vertical && e.dy == 0;
+        m_vertical = m_vertical && e.vertical;
     }
     void Emptied() {
         m_min_height = INT_MAX;
@@ -268,23 +315,21 @@ public:
     void Emit(int64_t y0, int64_t y1, CoverageSink& sink);
 
 private:
+    // Without a branch: whether the remainder carries follows no pattern.
+    static void Advance(int64_t& x, int64_t& x_rem, int64_t step, int64_t step_rem, int64_t dy) {
+        x += step;
+        x_rem += step_rem;
+        const bool carry = x_rem >= dy;
+        x += carry;
+        x_rem -= carry ? dy : 0;
+    }
     static void Step(SampledEdge& e) {
-        if (e.dy == 0) {
-            return;
-        }
-        e.x += e.step;
-        e.x_rem += e.step_rem;
-        Normalise(e.x, e.x_rem, e.dy);
-        e.cell = e.x + (e.x_rem >= e.dy / 2);
+        Advance(e.x, e.x_rem, e.step, e.step_rem, e.dy);
+        e.cell = Nearest(e.x, e.x_rem, e.dy);
     }
     static void FullStep(SampledEdge& e) {
-        if (e.dy == 0) {
-            return;
-        }
-        e.x += e.row_step;
-        e.x_rem += e.row_rem;
-        Normalise(e.x, e.x_rem, e.dy);
-        e.cell = e.x + (e.x_rem >= e.dy / 2);
+        Advance(e.x, e.x_rem, e.row_step, e.row_rem, e.dy);
+        e.cell = Nearest(e.x, e.x_rem, e.dy);
     }
     static void Normalise(int64_t& quotient, int64_t& remainder, int64_t dy) {
         if (remainder < 0) {
@@ -296,30 +341,19 @@ private:
         }
     }
     void PhaseMerge(const int32_t* a, int64_t na, const int32_t* b, int64_t nb, int32_t* out) const;
-    void AddCell(int64_t column, int64_t height, int64_t area) {
-        const int64_t slot = std::clamp(column, m_x_min - 1, m_x_max) - (m_x_min - 1);
-        m_heights[slot] += static_cast<int32_t>(height);
-        m_areas[slot] += static_cast<int32_t>(area);
-        m_low = std::min(m_low, slot);
-        m_high = std::max(m_high, slot);
-    }
-    void AddSpan(int64_t x1, int64_t x2);
-    void RenderEdge(SampledEdge& e, int sign);
+    static void RenderEdge(const Cells& cells, SampledEdge& e, int sign);
 
     SampledEdge* m_edges;
     int32_t* m_active;
     int32_t* m_merged;
     int32_t* m_batch;
-    int32_t* m_heights; // per column from x_min - 1 (all columns left of x_min) to x_max
-    int32_t* m_areas;
-    uint8_t* m_alpha;
-    int64_t m_x_min, m_x_max;
+    Cells m_cells;
+    uint8_t* m_alpha; // by slot
+    int64_t* m_full;  // the bounds of the row's long runs of full coverage
     unsigned m_mask;
     int64_t m_count = 0;
     int32_t m_min_height = 0;
     bool m_vertical = true;
-    int64_t m_low = INT64_MAX;
-    int64_t m_high = -1;
 };
 
 // Two lists merged as the converter's linked lists are: each phase takes from one list while it
@@ -395,7 +429,7 @@ bool Converter::CanDoFullRow() {
         for (int64_t k = 0; k < m_count; ++k) {
             const SampledEdge& e = m_edges[m_active[k]];
             min_height = std::min(min_height, e.height_left);
-            vertical = vertical && e.dy == 0;
+            vertical = vertical && e.vertical;
         }
         m_vertical = vertical;
         m_min_height = min_height;
@@ -407,13 +441,10 @@ bool Converter::CanDoFullRow() {
     int64_t previous = INT64_MIN;
     for (int64_t k = 0; k < m_count; ++k) {
         const SampledEdge& e = m_edges[m_active[k]];
-        int64_t cell = e.cell;
-        if (e.dy != 0) {
-            int64_t x = e.x + e.row_step;
-            int64_t rem = e.x_rem + e.row_rem;
-            Normalise(x, rem, e.dy);
-            cell = x + (rem >= e.dy / 2);
-        }
+        int64_t x = e.x;
+        int64_t rem = e.x_rem;
+        Advance(x, rem, e.row_step, e.row_rem, e.dy);
+        const int64_t cell = Nearest(x, rem, e.dy);
         if (cell < previous) {
             return false;
         }
@@ -422,87 +453,81 @@ bool Converter::CanDoFullRow() {
     return true;
 }
 
-void Converter::AddSpan(int64_t x1, int64_t x2) {
-    if (x1 == x2) {
-        return;
-    }
-    const int64_t ix1 = x1 >> kCellBits;
-    const int64_t fx1 = x1 & (kCellWidth - 1);
-    const int64_t ix2 = x2 >> kCellBits;
-    const int64_t fx2 = x2 & (kCellWidth - 1);
-    if (ix1 != ix2) {
-        AddCell(ix1, 1, 2 * fx1);
-        AddCell(ix2, -1, -2 * fx2);
-    } else {
-        AddCell(ix1, 0, 2 * (fx1 - fx2));
-    }
-}
-
 // One sub-row: the spans inside the outline at the edges' positions, then every edge stepped to
 // the next sub-row and kept in order by an insertion that goes after equal positions.
 void Converter::SubRow() {
+    // Locals, so that stores to the edges and cells need not reload the converter's members.
+    SampledEdge* const edges = m_edges;
+    int32_t* const active = m_active;
+    const int64_t count = m_count;
+    const Cells cells = m_cells;
+    const unsigned mask = m_mask;
     int64_t start = INT64_MIN;
     int64_t previous = INT64_MIN;
     int winding = 0;
     int64_t kept = 0;
-    for (int64_t k = 0; k < m_count; ++k) {
-        const int32_t index = m_active[k];
-        SampledEdge& e = m_edges[index];
+    for (int64_t k = 0; k < count; ++k) {
+        const int32_t index = active[k];
+        SampledEdge& e = edges[index];
         const int64_t end = e.cell;
         if (--e.height_left != 0) {
             Step(e);
             if (e.cell < previous) {
                 int64_t at = kept - 1;
-                while (at > 0 && e.cell < m_edges[m_active[at - 1]].cell) {
+                while (at > 0 && e.cell < edges[active[at - 1]].cell) {
                     --at;
                 }
-                std::memmove(m_active + at + 1, m_active + at,
+                std::memmove(active + at + 1, active + at,
                              static_cast<std::size_t>(kept - at) * sizeof(int32_t));
-                m_active[at] = index;
+                active[at] = index;
             } else {
-                m_active[kept] = index;
+                active[kept] = index;
                 previous = e.cell;
             }
             ++kept;
-            m_min_height = -1;
         }
         winding += e.dir;
-        if ((static_cast<unsigned>(winding) & m_mask) == 0) {
-            const int64_t next = k + 1 < m_count ? m_edges[m_active[k + 1]].cell : INT64_MAX;
+        if ((static_cast<unsigned>(winding) & mask) == 0) {
+            const int64_t next = k + 1 < count ? edges[active[k + 1]].cell : INT64_MAX;
             if (next != end) {
-                AddSpan(start, end);
+                cells.AddSpan(start, end);
                 start = INT64_MIN;
             }
         } else if (start == INT64_MIN) {
             start = end;
         }
     }
+    if (kept > 0) {
+        m_min_height = -1;
+    }
     m_count = kept;
 }
 
 // The area an edge sweeps across a whole row, cell by cell: sign * (the row's height, and twice
 // the area left of the edge within each cell).
-void Converter::RenderEdge(SampledEdge& e, int sign) {
+void Converter::RenderEdge(const Cells& cells, SampledEdge& e, int sign) {
     int64_t x1 = e.x;
     int64_t rem1 = e.x_rem;
     FullStep(e);
     int64_t x2 = e.x;
     int64_t rem2 = e.x_rem;
-    if (e.dy != 0) {
-        // From the first and last sub-rows' centres to the row's top and bottom.
-        x1 -= e.step / 2;
-        rem1 -= e.step_rem / 2;
-        Normalise(x1, rem1, e.dy);
-        x2 -= e.step / 2;
-        rem2 -= e.step_rem / 2;
-        Normalise(x2, rem2, e.dy);
-    }
+    // From the first and last sub-rows' centres to the row's top and bottom, by half of Cairo's
+    // sub-row step: its quotient and remainder, rounded towards zero, halved each.
+    const bool towards_zero = e.step < 0 && e.step_rem != 0;
+    const int64_t half = (e.step + towards_zero) / 2;
+    const int64_t half_rem = (e.step_rem - (towards_zero ? e.dy : 0)) / 2;
+    x1 -= half;
+    rem1 -= half_rem;
+    Normalise(x1, rem1, e.dy);
+    x2 -= half;
+    rem2 -= half_rem;
+    Normalise(x2, rem2, e.dy);
     int64_t ix1 = x1 >> kCellBits;
     int64_t fx1 = x1 & (kCellWidth - 1);
     int64_t ix2 = x2 >> kCellBits;
     int64_t fx2 = x2 & (kCellWidth - 1);
     if (ix1 == ix2) {
-        AddCell(ix1, sign * kSubRows, sign * (fx1 + fx2) * kSubRows);
+        cells.Add(ix1, sign * kSubRows, sign * (fx1 + fx2) * kSubRows);
         return;
     }
     if (ix2 < ix1) {
@@ -515,7 +540,7 @@ void Converter::RenderEdge(SampledEdge& e, int sign) {
     const int64_t height = ((ix1 + 1) * kCellWidth * e.dy - (x1 * e.dy + rem1)) * kSubRows;
     int64_t y = height / dx;
     int64_t y_rem = height % dx;
-    AddCell(ix1, sign * y, sign * y * (kCellWidth + fx1));
+    cells.Add(ix1, sign * y, sign * y * (kCellWidth + fx1));
     int64_t y_last = y;
     if (ix1 + 1 < ix2) {
         const int64_t across = kSubRows * kCellWidth * e.dy;
@@ -528,16 +553,17 @@ void Converter::RenderEdge(SampledEdge& e, int sign) {
                 ++y;
                 y_rem -= dx;
             }
-            AddCell(column, sign * (y - y_last), sign * (y - y_last) * kCellWidth);
+            cells.Add(column, sign * (y - y_last), sign * (y - y_last) * kCellWidth);
             y_last = y;
         }
     }
-    AddCell(ix2, sign * (kSubRows - y_last), sign * (kSubRows - y_last) * fx2);
+    cells.Add(ix2, sign * (kSubRows - y_last), sign * (kSubRows - y_last) * fx2);
 }
 
 // A whole row at once: each stretch inside the outline from its left edge to its right edge, the
 // edges between them only stepped.
 void Converter::FullRow() {
+    const Cells cells = m_cells;
     const auto lower = [&](SampledEdge& e) {
         e.height_left -= kSubRows;
         if (e.height_left == 0) {
@@ -562,8 +588,8 @@ void Converter::FullRow() {
         if (r == m_count) {
             break; // an open outline: nothing closes the stretch
         }
-        RenderEdge(left, 1);
-        RenderEdge(m_edges[m_active[r]], -1);
+        RenderEdge(cells, left, 1);
+        RenderEdge(cells, m_edges[m_active[r]], -1);
         k = r + 1;
     }
     int64_t kept = 0;
@@ -601,36 +627,68 @@ int64_t Converter::SameRows(int64_t limit) {
 }
 
 // The row's coverage from its cells: a running sum of heights across the row, less each cell's
-// uncovered area. Columns left of x_min count only for the sum; those from x_max on not at all.
+// uncovered area; between cells the sum alone. Columns left of x_min count only for the sum; those
+// from x_max on not at all. Clears the cells.
 void Converter::Emit(int64_t y0, int64_t y1, CoverageSink& sink) {
-    if (m_high < 0) {
-        return;
+    const int64_t last_slot = m_cells.last_slot - 1; // the last slot of a column rendered
+    int32_t* const heights = m_cells.heights;
+    int32_t* const areas = m_cells.areas;
+    uint64_t* const touched = m_cells.touched;
+    const auto alpha_of = [](int32_t area) { return static_cast<uint8_t>((area * 17 + 256) >> 9); };
+    int32_t cover = 0;
+    int64_t first = 0; // the first slot written, once there is one
+    int64_t next = 1;  // the slot after the last one written
+    int64_t runs = 0;
+    // Slots next..to - 1 lie between cells, where the coverage is the running sum's.
+    const auto fill = [&](int64_t to) {
+        const uint8_t alpha = alpha_of(cover);
+        std::memset(m_alpha + next, alpha, static_cast<std::size_t>(to - next));
+        if (alpha == 0xFF && to - next >= kLongRun) {
+            if (runs > 0 && m_full[2 * runs - 1] == next) {
+                m_full[2 * runs - 1] = to;
+            } else {
+                m_full[2 * runs] = next;
+                m_full[2 * runs + 1] = to;
+                ++runs;
+            }
+        }
+    };
+    for (int64_t word = 0; word <= (last_slot + 1) >> 6; ++word) {
+        for (uint64_t bits = touched[word]; bits != 0; bits &= bits - 1) {
+            const int64_t slot = word * 64 + __builtin_ctzll(bits);
+            if (slot == 0) {
+                cover = heights[0] * kCoverPerHeight;
+                first = cover != 0 ? 1 : 0;
+            } else if (slot <= last_slot) {
+                if (first == 0) {
+                    first = slot;
+                } else if (slot > next) {
+                    fill(slot);
+                }
+                cover += heights[slot] * kCoverPerHeight;
+                m_alpha[slot] = alpha_of(cover - areas[slot]);
+                next = slot + 1;
+            }
+            heights[slot] = 0;
+            areas[slot] = 0;
+        }
+        touched[word] = 0;
     }
-    const int64_t last_slot = m_x_max - m_x_min; // slots 1..last_slot are columns x_min..x_max-1
-    int32_t cover = m_heights[0] * kCoverPerHeight;
-    const int64_t first = cover != 0 ? 1 : std::max<int64_t>(m_low, 1);
-    const int64_t end = std::min(m_high, last_slot);
-    int64_t count = 0;
-    for (int64_t slot = first; slot <= end; ++slot) {
-        cover += m_heights[slot] * kCoverPerHeight;
-        const int32_t area = cover - m_areas[slot];
-        m_alpha[count++] = static_cast<uint8_t>((area * 17 + 256) >> 9);
+    // Nothing from x_max on. (For a row whose only change lies at x_max, Cairo's blit reads a span
+    // it never wrote and its result is undefined.)
+    if (cover != 0 && first != 0) {
+        fill(last_slot + 1);
+        next = last_slot + 1;
     }
-    if (cover != 0 && first <= last_slot) {
-        const auto alpha = static_cast<uint8_t>((cover * 17 + 256) >> 9);
-        const int64_t from = std::max(end + 1, first);
-        std::memset(m_alpha + count, alpha, static_cast<std::size_t>(last_slot + 1 - from));
-        count += last_slot + 1 - from;
-    }
-    if (count > 0) {
+    if (first != 0 && next > first) {
+        for (int64_t k = 0; k < 2 * runs; ++k) {
+            m_full[k] -= first;
+        }
         for (int64_t y = y0; y < y1; ++y) {
-            sink.Row(y, m_x_min + first - 1, m_alpha, count);
+            sink.Row(y, m_cells.first_column + first - 1, m_alpha + first, next - first, m_full,
+                     runs);
         }
     }
-    std::fill(m_heights + m_low, m_heights + m_high + 1, 0);
-    std::fill(m_areas + m_low, m_areas + m_high + 1, 0);
-    m_low = INT64_MAX;
-    m_high = -1;
 }
 
 } // namespace
@@ -650,18 +708,26 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
     if (count == 0 || builder.Right() <= builder.Left() || x_min >= x_max || height <= 0) {
         return true;
     }
+    if (width > kLargest / kFixedOne || height > kLargest / kFixedOne) {
+        return false;
+    }
     const int64_t sub_rows = height * kSubRows;
     const auto n = static_cast<std::size_t>(count);
     const auto slots = static_cast<std::size_t>(x_max - x_min + 2);
-    uint8_t* scratch =
-        ScratchCoverageScan(n * sizeof(SampledEdge) + 4 * n * sizeof(int32_t) +
-                            (static_cast<std::size_t>(sub_rows) + 1) * sizeof(int32_t) +
-                            2 * slots * sizeof(int32_t) + slots);
+    const std::size_t words = slots / 64 + 1;
+    const std::size_t runs = 2 * (slots / kLongRun + 1);
+    uint8_t* scratch = ScratchCoverageScan(
+        n * sizeof(SampledEdge) + 4 * n * sizeof(int32_t) +
+        (static_cast<std::size_t>(sub_rows) + 1) * sizeof(int32_t) + 2 * slots * sizeof(int32_t) +
+        (words + runs) * sizeof(uint64_t) + slots);
     if (scratch == nullptr) {
         return false;
     }
+    // The 64-bit words go first, so that they stay aligned.
     auto* edges = reinterpret_cast<SampledEdge*>(scratch);
-    auto* order = reinterpret_cast<int32_t*>(edges + n);
+    auto* touched = reinterpret_cast<uint64_t*>(edges + n);
+    auto* full = reinterpret_cast<int64_t*>(touched + words);
+    auto* order = reinterpret_cast<int32_t*>(full + runs);
     auto* active = order + n;
     auto* merged = active + n;
     auto* batch = merged + n;
@@ -672,12 +738,19 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
     std::fill(starts, starts + sub_rows + 1, 0);
     std::fill(heights, heights + slots, 0);
     std::fill(areas, areas + slots, 0);
+    std::fill(touched, touched + words, 0);
 
     // Each edge's sub-rows and its position at the first one's centre.
     const CoverageEdge* source = builder.Edges();
     int64_t kept = 0;
     for (int64_t i = 0; i < count; ++i) {
         const CoverageEdge& c = source[i];
+        const auto large = [](FixedPoint p) {
+            return p.x < -kLargest || p.x > kLargest || p.y < -kLargest || p.y > kLargest;
+        };
+        if (large(c.p1) || large(c.p2)) {
+            return false;
+        }
         const int64_t top = std::max<int64_t>((kSubRows * c.top + 128) >> 8, 0);
         const int64_t bottom = std::min<int64_t>((kSubRows * c.bottom + 128) >> 8, sub_rows);
         if (bottom <= top) {
@@ -694,12 +767,14 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
             e.dir = -e.dir;
         }
         if (p1.x == p2.x) {
-            e = SampledEdge{p1.x, 0, 0, 0, 0, 0, 0, p1.x, e.top, e.height_left, e.dir};
+            e = SampledEdge{p1.x,          0,     0,   0, 0, 0, kVerticalDy, p1.x, e.top,
+                            e.height_left, e.dir, true};
         } else {
             const int64_t ex = (p2.x - p1.x) * kCellWidth;
             const int64_t ey = (p2.y - p1.y) * kSubRows * 2 * kFixedOne;
-            e.step = ex * 2 * kFixedOne / ey;
-            e.step_rem = ex * 2 * kFixedOne % ey;
+            e.vertical = false;
+            e.step = FloorDivide(ex * 2 * kFixedOne, ey);
+            e.step_rem = ex * 2 * kFixedOne - e.step * ey;
             const int64_t along = ((2 * top + 1) * kFixedOne - p1.y * kSubRows * 2) * ex;
             e.x = along / ey + p1.x;
             e.x_rem = along % ey;
@@ -711,14 +786,14 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
                 e.x_rem -= ey;
             }
             if (e.height_left >= kSubRows) {
-                e.row_step = ex * 2 * kSubRows * kFixedOne / ey;
-                e.row_rem = ex * 2 * kSubRows * kFixedOne % ey;
+                e.row_step = FloorDivide(ex * 2 * kSubRows * kFixedOne, ey);
+                e.row_rem = ex * 2 * kSubRows * kFixedOne - e.row_step * ey;
             } else {
                 e.row_step = 0;
                 e.row_rem = 0;
             }
-            e.cell = e.x + (e.x_rem >= ey / 2);
             e.dy = ey;
+            e.cell = Nearest(e.x, e.x_rem, e.dy);
         }
         ++starts[top + 1];
         ++kept;
@@ -733,8 +808,8 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
     // starts[s] is now where the edges after sub-row s begin.
     const auto edges_before = [&](int64_t s) { return s > 0 ? starts[s - 1] : 0; };
 
-    Converter converter(edges, active, merged, batch, heights, areas, alpha, x_min, x_max,
-                        even_odd ? 1u : ~0u);
+    const Cells cells{heights, areas, touched, x_min, x_max - x_min + 1};
+    Converter converter(edges, active, merged, batch, cells, alpha, full, even_odd ? 1u : ~0u);
     int64_t next = 0; // the first edge not yet taken
     for (int64_t row = 0; row < height;) {
         const int64_t row_top = row * kSubRows;

@@ -57,8 +57,11 @@ bool AddPolygon(EdgeBuilder& edges, const FixedPoint* points, int64_t count);
 
 class CoverageSink {
 public:
-    // The coverage of row y, columns x0 to x0 + count - 1 (some may be zero).
-    virtual void Row(int64_t y, int64_t x0, const uint8_t* alpha, int64_t count) = 0;
+    // The coverage of row y, columns x0 to x0 + count - 1 (some may be zero). Of these,
+    // alpha[full[2 k]] to alpha[full[2 k + 1] - 1] are fully covered for each k below runs: the
+    // longer stretches that no edge crosses (other bytes may be full too).
+    virtual void Row(int64_t y, int64_t x0, const uint8_t* alpha, int64_t count,
+                     const int64_t* full, int64_t runs) = 0;
 
 protected:
     ~CoverageSink() = default;
@@ -67,7 +70,8 @@ protected:
 // The 8-bit coverage of the edges' fill, as Cairo's anti-aliased scan converter finds it over the
 // builder's surface: each row sampled on 15 sub-rows, or taken whole where no edge starts, ends or
 // crosses another in it. Rows with any coverage go to the sink from top to bottom. Returns false,
-// with nothing produced, when scratch memory is lacking.
+// with nothing produced, when scratch memory is lacking, or for a point or surface side beyond
+// 32768 pixels (the arithmetic, Cairo's as well, soon leaves 64 bits beyond that).
 bool CoverEdges(const EdgeBuilder& edges, bool even_odd, CoverageSink& sink);
 
 } // namespace gdiplus_cairo
