@@ -742,12 +742,12 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
 
     // Each edge's sub-rows and its position at the first one's centre.
     const CoverageEdge* source = builder.Edges();
+    const auto large = [](FixedPoint p) {
+        return p.x < -kLargest || p.x > kLargest || p.y < -kLargest || p.y > kLargest;
+    };
     int64_t kept = 0;
     for (int64_t i = 0; i < count; ++i) {
         const CoverageEdge& c = source[i];
-        const auto large = [](FixedPoint p) {
-            return p.x < -kLargest || p.x > kLargest || p.y < -kLargest || p.y > kLargest;
-        };
         if (large(c.p1) || large(c.p2)) {
             return false;
         }
@@ -820,7 +820,7 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
             converter.NoteNew(e);
             last_start = std::max<int64_t>(last_start, e.top - row_top);
         }
-        bool full = false;
+        bool whole_row = false;
         if (last_start == 0) {
             if (next < row_end) {
                 converter.Merge(order + next, row_end - next);
@@ -834,10 +834,10 @@ bool CoverEdges(const EdgeBuilder& builder, bool even_odd, CoverageSink& sink) {
                 row = edges[order[next]].top / kSubRows;
                 continue;
             }
-            full = converter.CanDoFullRow();
+            whole_row = converter.CanDoFullRow();
         }
         int64_t rows = 1;
-        if (full) {
+        if (whole_row) {
             converter.FullRow();
             const int64_t no_new = (next < kept ? edges[order[next]].top / kSubRows : height);
             rows += converter.SameRows(no_new - row - 1);
