@@ -2,10 +2,12 @@
 // one of the small functions under "GDI+'s meaning" below.
 #include "gdiplus.h"
 
+#include "coverage.h"
 #include "device_contexts.h"
 #include "geometry.h"
 #include "pixels.h"
 #include "recording_internal.h"
+#include "stroke.h"
 
 #include <cairo.h>
 
@@ -185,6 +187,16 @@ struct Outline {
     INT count;
 };
 
+// The outline's points moved by (dx, dy), in Cairo's 256ths. The offsets are whole or half
+// pixels, so every point is exact.
+void FixedPoints(const Outline& outline, double dx, double dy, gdiplus_cairo::FixedPoint* points) {
+    for (INT i = 0; i < outline.count; ++i) {
+        points[i] =
+            gdiplus_cairo::FixedPoint{static_cast<int64_t>((D(outline.points[i].X) + dx) * 256.0),
+                                      static_cast<int64_t>((D(outline.points[i].Y) + dy) * 256.0)};
+    }
+}
+
 // The runs of pixels that an aliased fill of an outline moved by (dx, dy) covers, found by the
 // layer itself: the same pixels as Cairo's rasteriser picks, without building its path and edge
 // lists. False, with no runs, when the outline is one that Cairo fills by another route, or
@@ -211,13 +223,27 @@ bool ScanAliasedOutline(const Outline& outline, double dx, double dy, cairo_fill
     auto* odd = crossed + columns / 64 + 1;
     auto* changes = reinterpret_cast<int32_t*>(odd + columns / 64 + 1);
     const gdiplus_cairo::ScanStorage storage{edges, row_counts, changes, crossed, odd, bounds};
-    // The offsets are whole or half pixels, so every point is exact in 256ths.
-    for (std::size_t i = 0; i < count; ++i) {
-        points[i] = FixedPoint{static_cast<int64_t>((D(outline.points[i].X) + dx) * 256.0),
-                               static_cast<int64_t>((D(outline.points[i].Y) + dy) * 256.0)};
-    }
+    FixedPoints(outline, dx, dy, points);
     return gdiplus_cairo::AliasedPolygonRuns(
         points, outline.count, rule == CAIRO_FILL_RULE_EVEN_ODD, width, height, storage, runs);
+}
+
+// The coverage bytes of an anti-aliased fill of an outline moved by (dx, dy) over a width x height
+// mask, found by the layer itself: the same bytes as Cairo's rasteriser gives, each row to the sink
+// as it is found. False, with nothing produced, when the outline is one that Cairo fills by
+// another route, or scratch memory is lacking.
+bool CoverSmoothOutline(const Outline& outline, double dx, double dy, cairo_fill_rule_t rule,
+                        int64_t width, int64_t height, gdiplus_cairo::CoverageSink& sink) {
+    using gdiplus_cairo::FixedPoint;
+    auto* points = reinterpret_cast<FixedPoint*>(
+        gdiplus_cairo::ScratchScan(static_cast<std::size_t>(outline.count) * sizeof(FixedPoint)));
+    if (points == nullptr) {
+        return false;
+    }
+    FixedPoints(outline, dx, dy, points);
+    gdiplus_cairo::EdgeBuilder edges(width, height);
+    return gdiplus_cairo::AddPolygon(edges, points, outline.count) && edges.Valid() &&
+           gdiplus_cairo::CoverEdges(edges, rule == CAIRO_FILL_RULE_EVEN_ODD, sink);
 }
 
 // Runs of full coverage blended onto the target as they come: run pixel (x, y) is target pixel
@@ -258,6 +284,48 @@ private:
     uint64_t m_position = 0;
 };
 
+// Rows of coverage blended onto the target as they come: row pixel (x, y) is target pixel
+// (x0 + x, y0 + y) and takes the ramp's colour at row_position(y) + x * step. Long stretches of
+// full coverage go to CompositeRampRun, which blends them as CompositeRamp would but faster.
+template <class RowPosition> class RampCoverage final : public gdiplus_cairo::CoverageSink {
+public:
+    RampCoverage(const gdiplus_cairo::PixelImage& target, int64_t x0, int64_t y0,
+                 const gdiplus_cairo::GradientRamp& ramp, const RowPosition& row_position,
+                 uint64_t step)
+        : m_target(target), m_x0(x0), m_y0(y0), m_ramp(ramp), m_row_position(row_position),
+          m_step(step) {}
+    void Row(int64_t y, int64_t x, const uint8_t* alpha, int64_t count, const int64_t* full,
+             int64_t runs) override {
+        const uint64_t position = m_row_position(y) + static_cast<uint64_t>(x) * m_step;
+        const auto partly = [&](int64_t from, int64_t to) {
+            if (from < to) {
+                const uint64_t start = position + static_cast<uint64_t>(from) * m_step;
+                gdiplus_cairo::CompositeRamp(
+                    m_target, {alpha + from, to - from, m_x0 + x + from, m_y0 + y, to - from, 1},
+                    m_ramp, [start](int64_t) { return start; }, m_step);
+            }
+        };
+        int64_t done = 0;
+        for (int64_t k = 0; k < runs; ++k) {
+            partly(done, full[2 * k]);
+            gdiplus_cairo::CompositeRampRun(
+                m_target.data + (m_y0 + y) * m_target.stride + m_x0 + x + full[2 * k],
+                full[2 * k + 1] - full[2 * k], m_ramp,
+                position + static_cast<uint64_t>(full[2 * k]) * m_step, m_step);
+            done = full[2 * k + 1];
+        }
+        partly(done, count);
+    }
+
+private:
+    gdiplus_cairo::PixelImage m_target;
+    int64_t m_x0;
+    int64_t m_y0;
+    const gdiplus_cairo::GradientRamp& m_ramp;
+    const RowPosition& m_row_position;
+    uint64_t m_step;
+};
+
 // Cairo rasterises the path that `build` adds, moved by (dx, dy), into the coverage bytes.
 template <class Build>
 bool CoverWithCairo(const GpGraphics& graphics, cairo_fill_rule_t rule, const Build& build,
@@ -285,12 +353,12 @@ bool CoverWithCairo(const GpGraphics& graphics, cairo_fill_rule_t rule, const Bu
 // compositing span by span. Only for the mirrored wrap: the repeating one jumps from end to start
 // colour, and there a sampling difference would show as a whole colour. False, with nothing drawn,
 // when the wrap is not mirrored, the target's pixels cannot be written or memory is lacking.
-// An aliased outline that needs no clipping skips the coverage bytes: the layer scans it and
-// blends each run of pixels as it finds it.
+// An outline that needs no clipping skips the coverage bytes: the layer scans it and blends each
+// run of pixels (aliased) or row of coverage (anti-aliased) as it finds it.
 template <class Build>
 bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box world,
                             cairo_fill_rule_t rule, const Build& build,
-                            const Outline* aliased_outline = nullptr) {
+                            const Outline* outline = nullptr) {
     gdiplus_cairo::PixelImage target{};
     if (cairo_pattern_get_extend(gradient.pattern) != CAIRO_EXTEND_REFLECT ||
         !DirectPixels(graphics.cr, target)) {
@@ -310,12 +378,6 @@ bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box wo
     }
     const int64_t width = x2 - x1;
     const int64_t height = y2 - y1;
-    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, static_cast<int>(width));
-    uint8_t* coverage =
-        gdiplus_cairo::ScratchCoverage(static_cast<std::size_t>(stride) * std::size_t(height));
-    if (stride <= 0 || coverage == nullptr) {
-        return false;
-    }
     // t = ((p - start) . (end - start)) / |end - start|^2 at pixel centres: device pixel (x, y)
     // is world point (x + 0.5 - shift, y + 0.5 - shift).
     const double dx = D(gradient.end.X) - D(gradient.start.X);
@@ -331,13 +393,26 @@ bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box wo
     const uint64_t step = ramp.Position(dx / length2);
     cairo_surface_t* surface = cairo_get_target(graphics.cr);
     cairo_surface_flush(surface);
-    // An aliased outline is blended run by run as it is scanned; anything else through coverage.
-    RampRuns<decltype(row_position)> runs(
-        target, x1, y1, ramp, row_position, step,
-        gdiplus_cairo::ScratchColours(static_cast<std::size_t>(width) + 7));
-    if (aliased_outline == nullptr || AntiAliased(graphics.smoothing) ||
-        !ScanAliasedOutline(*aliased_outline, shift - D(x1), shift - D(y1), rule, width, height,
-                            runs)) {
+    // An outline is blended as it is scanned; anything else through Cairo's coverage bytes.
+    bool scanned = false;
+    if (outline != nullptr && AntiAliased(graphics.smoothing)) {
+        RampCoverage<decltype(row_position)> rows(target, x1, y1, ramp, row_position, step);
+        scanned =
+            CoverSmoothOutline(*outline, shift - D(x1), shift - D(y1), rule, width, height, rows);
+    } else if (outline != nullptr) {
+        RampRuns<decltype(row_position)> runs(
+            target, x1, y1, ramp, row_position, step,
+            gdiplus_cairo::ScratchColours(static_cast<std::size_t>(width) + 7));
+        scanned =
+            ScanAliasedOutline(*outline, shift - D(x1), shift - D(y1), rule, width, height, runs);
+    }
+    if (!scanned) {
+        const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_A8, static_cast<int>(width));
+        uint8_t* coverage =
+            gdiplus_cairo::ScratchCoverage(static_cast<std::size_t>(stride) * std::size_t(height));
+        if (stride <= 0 || coverage == nullptr) {
+            return false;
+        }
         std::memset(coverage, 0, static_cast<std::size_t>(stride) * std::size_t(height));
         if (!CoverWithCairo(graphics, rule, build, shift - D(x1), shift - D(y1), width, height,
                             coverage, stride)) {
@@ -465,6 +540,90 @@ void DrawThinPolyline(GpGraphics& graphics, const GpPen& pen, const Point* point
     cairo_fill(cr);
 }
 
+// Hands a stroke's outline to the coverage edges in the order Cairo adds it to its polygon.
+class OutlineEdges final : public gdiplus_cairo::OutlineSink {
+public:
+    explicit OutlineEdges(gdiplus_cairo::EdgeBuilder& edges) : m_edges(edges) {}
+    void Contour(const gdiplus_cairo::FixedPoint* points, int64_t count, int dir) override {
+        for (int64_t i = 1; i < count; ++i) {
+            m_edges.Add(points[i - 1], points[i], dir);
+        }
+    }
+
+private:
+    gdiplus_cairo::EdgeBuilder& m_edges;
+};
+
+// Coverage rows blended onto the target in one colour.
+class SolidCoverage final : public gdiplus_cairo::CoverageSink {
+public:
+    SolidCoverage(const gdiplus_cairo::PixelImage& image, uint32_t premultiplied)
+        : m_image(image), m_colour(premultiplied) {}
+    void Row(int64_t y, int64_t x0, const uint8_t* alpha, int64_t count, const int64_t*,
+             int64_t) override {
+        gdiplus_cairo::CoverRow(m_image.data + y * m_image.stride + x0, alpha, count, m_colour);
+    }
+
+private:
+    gdiplus_cairo::PixelImage m_image;
+    uint32_t m_colour;
+};
+
+// A smoothed stroke of the thin pen written straight into the image's pixels: the layer builds
+// the outline and its coverage as Cairo would and blends it as Cairo's compositor does, sparing
+// Cairo's path, polygon and span machinery, which cost most of a smoothed paint. False, with
+// nothing drawn, when Cairo must draw it: a target whose pixels cannot be written, a path of
+// horizontal and vertical segments only (Cairo strokes those as boxes) or scratch memory lacking.
+bool StrokeThinSmoothPixels(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count,
+                            const Box& box) {
+    gdiplus_cairo::PixelImage image{};
+    if (!DirectPixels(graphics.cr, image)) {
+        return false;
+    }
+    // The device point of a world point, as Cairo's path keeps it.
+    const double shift = PixelCentreShift(graphics.pixel_offset);
+    const auto device = [shift](double x, double y) {
+        return gdiplus_cairo::FixedPoint{gdiplus_cairo::FixedFromDouble(x + shift),
+                                         gdiplus_cairo::FixedFromDouble(y + shift)};
+    };
+    gdiplus_cairo::StrokePath path;
+    if (!path.Begin(2 * static_cast<int64_t>(count))) {
+        return false;
+    }
+    bool joined = false;
+    for (INT i = 0; i + 1 < count; ++i) {
+        double x1 = points[i].X;
+        double y1 = points[i].Y;
+        double x2 = points[i + 1].X;
+        double y2 = points[i + 1].Y;
+        bool start_moved = false;
+        bool end_moved = false;
+        if (!gdiplus_cairo::ClipSegment(box, x1, y1, x2, y2, start_moved, end_moved)) {
+            joined = false;
+            continue;
+        }
+        if (!joined || start_moved) {
+            path.MoveTo(device(x1, y1));
+        }
+        path.LineTo(device(x2, y2));
+        joined = !end_moved;
+    }
+    if (path.Rectilinear()) {
+        return false;
+    }
+    gdiplus_cairo::EdgeBuilder edges(image.width, image.height);
+    OutlineEdges outline(edges);
+    if (!path.Outline(shift != 0.0, outline) || !edges.Valid()) {
+        return false;
+    }
+    cairo_surface_t* target = cairo_get_target(graphics.cr);
+    cairo_surface_flush(target);
+    SolidCoverage blend(image, gdiplus_cairo::PremultipliedPixel(pen.color));
+    const bool drawn = gdiplus_cairo::CoverEdges(edges, false, blend);
+    cairo_surface_mark_dirty(target);
+    return drawn;
+}
+
 // Any other line: Cairo's stroke in world coordinates. Thin pens get square caps so that the end
 // points are covered as in the aliased case; wider ones GDI+'s flat caps. Segments are clipped to
 // the visible box (widened past anything a join can reach) and stay joined where they were.
@@ -472,6 +631,10 @@ void StrokePolyline(GpGraphics& graphics, const GpPen& pen, const Point* points,
     cairo_t* cr = graphics.cr;
     const double width = PenPixels(pen);
     const Box box = BeginWorldDrawing(graphics, 4.0 + 10.0 * width);
+    if (AntiAliased(graphics.smoothing) && (width <= 0.0 || width == kThinPenWidth) &&
+        StrokeThinSmoothPixels(graphics, pen, points, count, box)) {
+        return;
+    }
     bool joined = false;
     for (INT i = 0; i + 1 < count; ++i) {
         double x1 = points[i].X;

@@ -36,11 +36,30 @@ struct Scratch {
         size = wanted;
         return block;
     }
+    // At least twice as large, with the contents kept.
+    void* Grow(std::size_t wanted) {
+        if (wanted <= size) {
+            return block;
+        }
+        wanted = wanted > 2 * size ? wanted : 2 * size;
+        void* grown = std::realloc(block, wanted);
+        if (grown == nullptr) {
+            std::free(block);
+            block = nullptr;
+            size = 0;
+            return nullptr;
+        }
+        block = grown;
+        size = wanted;
+        return block;
+    }
 };
 
 thread_local Scratch t_marks;
 thread_local Scratch t_coverage;
 thread_local Scratch t_scan;
+thread_local Scratch t_coverage_scan;
+thread_local Scratch t_edges;
 thread_local Scratch t_colours;
 thread_local Scratch t_stroke;
 
@@ -297,6 +316,14 @@ uint8_t* ScratchCoverage(std::size_t size) {
 
 uint8_t* ScratchScan(std::size_t size) {
     return static_cast<uint8_t*>(t_scan.Get(size, false));
+}
+
+uint8_t* ScratchCoverageScan(std::size_t size) {
+    return static_cast<uint8_t*>(t_coverage_scan.Get(size, false));
+}
+
+uint8_t* ScratchEdges(std::size_t size) {
+    return static_cast<uint8_t*>(t_edges.Grow(size));
 }
 
 uint32_t* ScratchColours(std::size_t count) {

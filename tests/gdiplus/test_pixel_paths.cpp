@@ -89,11 +89,12 @@ constexpr int kHeight = 31;
 
 } // namespace
 
+// Aliased and smoothed alike: the layer draws both into the pixels itself.
 TEST(PixelPaths, ThinPolylinesMatchTheGeneralPathPixelForPixel) {
     std::mt19937 random(3);
     std::uniform_int_distribution<int> count(2, 12);
     std::uniform_int_distribution<int> alpha_kind(0, 3);
-    for (int round = 0; round < 300; ++round) {
+    for (int round = 0; round < 600; ++round) {
         std::vector<uint32_t> background;
         for (int i = 0; i < kWidth * kHeight; ++i) {
             background.push_back(RandomPixel(random));
@@ -109,15 +110,18 @@ TEST(PixelPaths, ThinPolylinesMatchTheGeneralPathPixelForPixel) {
         const ARGB colour = alpha << 24 | std::uniform_int_distribution<ARGB>(0, 0xFFFFFF)(random);
         const PixelOffsetMode offset =
             round % 2 == 0 ? PixelOffsetModeDefault : PixelOffsetModeHighQuality;
+        const SmoothingMode smoothing =
+            round % 4 < 2 ? SmoothingModeDefault : SmoothingModeAntiAlias;
         const Draw draw = [&](Graphics& g) {
             g.SetPixelOffsetMode(offset);
+            g.SetSmoothingMode(smoothing);
             Pen pen{Color(colour)};
             g.DrawLines(&pen, points.data(), static_cast<INT>(points.size()));
             g.DrawLine(&pen, points[0].X, points[0].Y, points.back().X, points.back().Y);
         };
         EXPECT_EQ(Drawn(background, kWidth, kHeight, false, draw),
                   Drawn(background, kWidth, kHeight, true, draw))
-            << "round " << round << " colour " << std::hex << colour;
+            << "round " << round << " smoothing " << smoothing << " colour " << std::hex << colour;
     }
 }
 
