@@ -25,7 +25,7 @@ constexpr int64_t kLongRun = 16;
 // Areas count twice the sub-rows times 256ths: a sub-row across a whole cell is 512.
 constexpr int32_t kCoverPerHeight = 2 * kCellWidth;
 
-// The point on the line p1-p2 at y (or x), rounded towards p1's coordinate.
+// The point on the line p1-p2 at y, rounded towards p1's coordinate.
 int64_t XForY(FixedPoint p1, FixedPoint p2, int64_t y) {
     if (y == p1.y) {
         return p1.x;
@@ -37,15 +37,9 @@ int64_t XForY(FixedPoint p1, FixedPoint p2, int64_t y) {
     return dy != 0 ? p1.x + (y - p1.y) * (p2.x - p1.x) / dy : p1.x;
 }
 
+// The same across: the point on the line at x.
 int64_t YForX(FixedPoint p1, FixedPoint p2, int64_t x) {
-    if (x == p1.x) {
-        return p1.y;
-    }
-    if (x == p2.x) {
-        return p2.y;
-    }
-    const int64_t dx = p2.x - p1.x;
-    return dx != 0 ? p1.y + (x - p1.x) * (p2.y - p1.y) / dx : p1.y;
+    return XForY({p1.y, p1.x}, {p2.y, p2.x}, x);
 }
 
 int64_t FloorDivide(int64_t numerator, int64_t denominator) {
