@@ -540,6 +540,31 @@ void DrawThinPolyline(GpGraphics& graphics, const GpPen& pen, const Point* point
     cairo_fill(cr);
 }
 
+// A polyline's segments clipped to the box, as moves and lines of a path: a segment stays joined
+// to the one before unless clipping moved the point they share.
+template <class Move, class Line>
+void ClippedPolyline(const Point* points, INT count, const Box& box, const Move& move,
+                     const Line& line) {
+    bool joined = false;
+    for (INT i = 0; i + 1 < count; ++i) {
+        double x1 = points[i].X;
+        double y1 = points[i].Y;
+        double x2 = points[i + 1].X;
+        double y2 = points[i + 1].Y;
+        bool start_moved = false;
+        bool end_moved = false;
+        if (!gdiplus_cairo::ClipSegment(box, x1, y1, x2, y2, start_moved, end_moved)) {
+            joined = false;
+            continue;
+        }
+        if (!joined || start_moved) {
+            move(x1, y1);
+        }
+        line(x2, y2);
+        joined = !end_moved;
+    }
+}
+
 // Hands a stroke's outline to the coverage edges in the order Cairo adds it to its polygon.
 class OutlineEdges final : public gdiplus_cairo::OutlineSink {
 public:
@@ -590,24 +615,9 @@ bool StrokeThinSmoothPixels(GpGraphics& graphics, const GpPen& pen, const Point*
     if (!path.Begin(2 * static_cast<int64_t>(count))) {
         return false;
     }
-    bool joined = false;
-    for (INT i = 0; i + 1 < count; ++i) {
-        double x1 = points[i].X;
-        double y1 = points[i].Y;
-        double x2 = points[i + 1].X;
-        double y2 = points[i + 1].Y;
-        bool start_moved = false;
-        bool end_moved = false;
-        if (!gdiplus_cairo::ClipSegment(box, x1, y1, x2, y2, start_moved, end_moved)) {
-            joined = false;
-            continue;
-        }
-        if (!joined || start_moved) {
-            path.MoveTo(device(x1, y1));
-        }
-        path.LineTo(device(x2, y2));
-        joined = !end_moved;
-    }
+    ClippedPolyline(
+        points, count, box, [&](double x, double y) { path.MoveTo(device(x, y)); },
+        [&](double x, double y) { path.LineTo(device(x, y)); });
     if (path.Rectilinear()) {
         return false;
     }
@@ -635,24 +645,9 @@ void StrokePolyline(GpGraphics& graphics, const GpPen& pen, const Point* points,
         StrokeThinSmoothPixels(graphics, pen, points, count, box)) {
         return;
     }
-    bool joined = false;
-    for (INT i = 0; i + 1 < count; ++i) {
-        double x1 = points[i].X;
-        double y1 = points[i].Y;
-        double x2 = points[i + 1].X;
-        double y2 = points[i + 1].Y;
-        bool start_moved = false;
-        bool end_moved = false;
-        if (!gdiplus_cairo::ClipSegment(box, x1, y1, x2, y2, start_moved, end_moved)) {
-            joined = false;
-            continue;
-        }
-        if (!joined || start_moved) {
-            cairo_move_to(cr, x1, y1);
-        }
-        cairo_line_to(cr, x2, y2);
-        joined = !end_moved;
-    }
+    ClippedPolyline(
+        points, count, box, [cr](double x, double y) { cairo_move_to(cr, x, y); },
+        [cr](double x, double y) { cairo_line_to(cr, x, y); });
     cairo_set_line_width(cr, width > 0.0 ? width : kThinPenWidth);
     cairo_set_line_cap(cr, width <= kThinPenWidth ? CAIRO_LINE_CAP_SQUARE : CAIRO_LINE_CAP_BUTT);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_MITER);
