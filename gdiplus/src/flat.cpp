@@ -634,7 +634,8 @@ bool StrokeThinSmoothPixels(GpGraphics& graphics, const GpPen& pen, const Point*
     return drawn;
 }
 
-// Any other line: Cairo's stroke in world coordinates. Thin pens get square caps so that the end
+// Any other line: Cairo's stroke in world coordinates, or for a smoothed thin pen the layer's own
+// copy of it where the layer can write the pixels. Thin pens get square caps so that the end
 // points are covered as in the aliased case; wider ones GDI+'s flat caps. Segments are clipped to
 // the visible box (widened past anything a join can reach) and stay joined where they were.
 void StrokePolyline(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count) {
