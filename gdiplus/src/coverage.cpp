@@ -119,57 +119,34 @@ void EdgeBuilder::AddClipped(FixedPoint p1, FixedPoint p2, int64_t top, int64_t 
         return;
     }
     // The edge crosses a side: the rows above the crossing and those below it go to the side the
-    // edge lies beyond there, and the rows between to the edge itself.
-    if ((p1.x <= p2.x) == (p1.y <= p2.y)) { // falling to the right
-        int64_t left_y = top_y;
-        if (left < top_left.x) {
-            left_y = YForX(p1, p2, top_left.x);
-            if (XForY(p1, p2, left_y) < top_left.x) {
-                ++left_y;
-            }
-        }
-        left_y = std::min(left_y, bottom_y);
-        if (top_y < left_y) {
-            Push(top_left, bottom_left, top_y, left_y, dir);
-            top_y = left_y;
-        }
-        int64_t right_y = bottom_y;
-        if (right > bottom_right.x) {
-            right_y = YForX(p1, p2, bottom_right.x);
-            if (XForY(p1, p2, right_y) > bottom_right.x) {
-                --right_y;
-            }
-        }
-        right_y = std::max(right_y, top_y);
-        if (bottom_y > right_y) {
-            Push(top_right, bottom_right, right_y, bottom_y, dir);
-            bottom_y = right_y;
-        }
-    } else { // falling to the left
-        int64_t right_y = top_y;
-        if (right > bottom_right.x) {
-            right_y = YForX(p1, p2, bottom_right.x);
-            if (XForY(p1, p2, right_y) > bottom_right.x) {
-                ++right_y;
-            }
-        }
-        right_y = std::min(right_y, bottom_y);
-        if (top_y < right_y) {
-            Push(top_right, bottom_right, top_y, right_y, dir);
-            top_y = right_y;
-        }
-        int64_t left_y = bottom_y;
-        if (left < top_left.x) {
-            left_y = YForX(p1, p2, top_left.x);
-            if (XForY(p1, p2, left_y) < top_left.x) {
-                --left_y;
-            }
-        }
-        left_y = std::max(left_y, top_y);
-        if (bottom_y > left_y) {
-            Push(top_left, bottom_left, left_y, bottom_y, dir);
-            bottom_y = left_y;
-        }
+    // edge lies beyond there, and the rows between to the edge itself. Falling to the right, it
+    // starts beyond the left side and ends beyond the right; falling to the left the other way.
+    struct Side {
+        int64_t x;
+        bool is_left;
+        bool beyond;
+        FixedPoint top, bottom;
+    };
+    const Side left_side{top_left.x, true, left < top_left.x, top_left, bottom_left};
+    const Side right_side{bottom_right.x, false, right > bottom_right.x, top_right, bottom_right};
+    const bool falling_right = (p1.x <= p2.x) == (p1.y <= p2.y);
+    const Side& upper = falling_right ? left_side : right_side;
+    const Side& lower = falling_right ? right_side : left_side;
+    // The row where the edge meets a side, moved by nudge while its column there is still beyond.
+    const auto crossing = [&](const Side& side, int64_t nudge) {
+        const int64_t y = YForX(p1, p2, side.x);
+        const int64_t x = XForY(p1, p2, y);
+        return (side.is_left ? x < side.x : x > side.x) ? y + nudge : y;
+    };
+    const int64_t upper_y = std::min(upper.beyond ? crossing(upper, 1) : top_y, bottom_y);
+    if (top_y < upper_y) {
+        Push(upper.top, upper.bottom, top_y, upper_y, dir);
+        top_y = upper_y;
+    }
+    const int64_t lower_y = std::max(lower.beyond ? crossing(lower, -1) : bottom_y, top_y);
+    if (bottom_y > lower_y) {
+        Push(lower.top, lower.bottom, lower_y, bottom_y, dir);
+        bottom_y = lower_y;
     }
     if (top_y != bottom_y) {
         Push(p1, p2, top_y, bottom_y, dir);
