@@ -246,84 +246,83 @@ bool CoverSmoothOutline(const Outline& outline, double dx, double dy, cairo_fill
            gdiplus_cairo::CoverEdges(edges, rule == CAIRO_FILL_RULE_EVEN_ODD, sink);
 }
 
-// Runs of full coverage blended onto the target as they come: run pixel (x, y) is target pixel
-// (x0 + x, y0 + y) and takes the ramp's colour at row_position(y) + x * step. Whole rows go
-// through CompositeRampRow, with room for width + 7 colours.
+// Where a gradient fill lands: pixel (x, y) of its box is target pixel (x0 + x, y0 + y) and takes
+// the ramp's colour at row_position(y) + x * step.
+template <class RowPosition> struct RampPlacement {
+    gdiplus_cairo::PixelImage target;
+    int64_t x0;
+    int64_t y0;
+    const gdiplus_cairo::GradientRamp& ramp;
+    const RowPosition& row_position;
+    uint64_t step;
+
+    uint32_t* Pixels(int64_t x, int64_t y) const {
+        return target.data + (y0 + y) * target.stride + x0 + x;
+    }
+    // The ramp position of pixel x in a row that starts at `row_start`.
+    uint64_t At(uint64_t row_start, int64_t x) const {
+        return row_start + static_cast<uint64_t>(x) * step;
+    }
+};
+
+// Runs of full coverage blended onto the target as they come. Whole rows go through
+// CompositeRampRow, with room for width + 7 colours.
 template <class RowPosition> class RampRuns final : public gdiplus_cairo::RunSink {
 public:
-    RampRuns(const gdiplus_cairo::PixelImage& target, int64_t x0, int64_t y0,
-             const gdiplus_cairo::GradientRamp& ramp, const RowPosition& row_position,
-             uint64_t step, uint32_t* colours)
-        : m_target(target), m_x0(x0), m_y0(y0), m_ramp(ramp), m_row_position(row_position),
-          m_step(step), m_colours(colours) {}
+    RampRuns(const RampPlacement<RowPosition>& place, uint32_t* colours)
+        : m_place(place), m_colours(colours) {}
     void Row(int64_t y, const int64_t* bounds, int64_t count) override {
-        gdiplus_cairo::CompositeRampRow(m_target.data + (m_y0 + y) * m_target.stride + m_x0, bounds,
-                                        count, m_ramp, m_row_position(y), m_step, m_colours);
+        gdiplus_cairo::CompositeRampRow(m_place.Pixels(0, y), bounds, count, m_place.ramp,
+                                        m_place.row_position(y), m_place.step, m_colours);
     }
     void Run(int64_t x, int64_t y, int64_t width, int64_t height) override {
         for (int64_t row = y; row < y + height; ++row) {
             if (row != m_row) { // rows come with several runs each
                 m_row = row;
-                m_position = m_row_position(row);
+                m_position = m_place.row_position(row);
             }
-            gdiplus_cairo::CompositeRampRun(
-                m_target.data + (m_y0 + row) * m_target.stride + m_x0 + x, width, m_ramp,
-                m_position + static_cast<uint64_t>(x) * m_step, m_step);
+            gdiplus_cairo::CompositeRampRun(m_place.Pixels(x, row), width, m_place.ramp,
+                                            m_place.At(m_position, x), m_place.step);
         }
     }
 
 private:
-    gdiplus_cairo::PixelImage m_target;
-    int64_t m_x0;
-    int64_t m_y0;
-    const gdiplus_cairo::GradientRamp& m_ramp;
-    const RowPosition& m_row_position;
-    uint64_t m_step;
+    const RampPlacement<RowPosition>& m_place;
     uint32_t* m_colours;
     int64_t m_row = -1;
     uint64_t m_position = 0;
 };
 
-// Rows of coverage blended onto the target as they come: row pixel (x, y) is target pixel
-// (x0 + x, y0 + y) and takes the ramp's colour at row_position(y) + x * step. Long stretches of
-// full coverage go to CompositeRampRun, which blends them as CompositeRamp would but faster.
+// Rows of coverage blended onto the target as they come. Long stretches of full coverage go to
+// CompositeRampRun, which blends them as CompositeRamp would but faster.
 template <class RowPosition> class RampCoverage final : public gdiplus_cairo::CoverageSink {
 public:
-    RampCoverage(const gdiplus_cairo::PixelImage& target, int64_t x0, int64_t y0,
-                 const gdiplus_cairo::GradientRamp& ramp, const RowPosition& row_position,
-                 uint64_t step)
-        : m_target(target), m_x0(x0), m_y0(y0), m_ramp(ramp), m_row_position(row_position),
-          m_step(step) {}
+    explicit RampCoverage(const RampPlacement<RowPosition>& place) : m_place(place) {}
     void Row(int64_t y, int64_t x, const uint8_t* alpha, int64_t count, const int64_t* full,
              int64_t runs) override {
-        const uint64_t position = m_row_position(y) + static_cast<uint64_t>(x) * m_step;
+        const RampPlacement<RowPosition>& p = m_place;
+        const uint64_t position = p.At(p.row_position(y), x);
         const auto partly = [&](int64_t from, int64_t to) {
             if (from < to) {
-                const uint64_t start = position + static_cast<uint64_t>(from) * m_step;
+                const uint64_t start = p.At(position, from);
                 gdiplus_cairo::CompositeRamp(
-                    m_target, {alpha + from, to - from, m_x0 + x + from, m_y0 + y, to - from, 1},
-                    m_ramp, [start](int64_t) { return start; }, m_step);
+                    p.target, {alpha + from, to - from, p.x0 + x + from, p.y0 + y, to - from, 1},
+                    p.ramp, [start](int64_t) { return start; }, p.step);
             }
         };
         int64_t done = 0;
         for (int64_t k = 0; k < runs; ++k) {
             partly(done, full[2 * k]);
-            gdiplus_cairo::CompositeRampRun(
-                m_target.data + (m_y0 + y) * m_target.stride + m_x0 + x + full[2 * k],
-                full[2 * k + 1] - full[2 * k], m_ramp,
-                position + static_cast<uint64_t>(full[2 * k]) * m_step, m_step);
+            gdiplus_cairo::CompositeRampRun(p.Pixels(x + full[2 * k], y),
+                                            full[2 * k + 1] - full[2 * k], p.ramp,
+                                            p.At(position, full[2 * k]), p.step);
             done = full[2 * k + 1];
         }
         partly(done, count);
     }
 
 private:
-    gdiplus_cairo::PixelImage m_target;
-    int64_t m_x0;
-    int64_t m_y0;
-    const gdiplus_cairo::GradientRamp& m_ramp;
-    const RowPosition& m_row_position;
-    uint64_t m_step;
+    const RampPlacement<RowPosition>& m_place;
 };
 
 // Cairo rasterises the path that `build` adds, moved by (dx, dy), into the coverage bytes.
@@ -395,14 +394,14 @@ bool FillWithGradientPixels(GpGraphics& graphics, LineGradient& gradient, Box wo
     cairo_surface_flush(surface);
     // An outline is blended as it is scanned; anything else through Cairo's coverage bytes.
     bool scanned = false;
+    const RampPlacement<decltype(row_position)> place{target, x1, y1, ramp, row_position, step};
     if (outline != nullptr && AntiAliased(graphics.smoothing)) {
-        RampCoverage<decltype(row_position)> rows(target, x1, y1, ramp, row_position, step);
+        RampCoverage<decltype(row_position)> rows(place);
         scanned =
             CoverSmoothOutline(*outline, shift - D(x1), shift - D(y1), rule, width, height, rows);
     } else if (outline != nullptr) {
         RampRuns<decltype(row_position)> runs(
-            target, x1, y1, ramp, row_position, step,
-            gdiplus_cairo::ScratchColours(static_cast<std::size_t>(width) + 7));
+            place, gdiplus_cairo::ScratchColours(static_cast<std::size_t>(width) + 7));
         scanned =
             ScanAliasedOutline(*outline, shift - D(x1), shift - D(y1), rule, width, height, runs);
     }
