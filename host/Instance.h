@@ -2,9 +2,11 @@
 // the messages between the halves and the paints of the view.
 #pragma once
 
+#include "AudioSideHost.h"
 #include "ModuleLibrary.h"
 #include "PlugTable.h"
 #include "ViewCanvas.h"
+#include "ViewSideHost.h"
 #include "se_types.h"
 
 #include <cstdint>
@@ -42,11 +44,9 @@ struct Relay {
     uint32_t digest = 0; // FNV-1a of a message's bytes, 0 without bytes
 };
 
-// The status that pin-status events carry for a value change: 1 is the one-off change, after
-// which the audio side returns the pin to its resting status 0.
-constexpr int32_t kPinStatusChanged = 1;
-
-class Instance {
+// Both halves' hosts, with the queue that carries what each says to the other: deliveries wait
+// until no call into either half is under way.
+class Instance : private AudioSideHost::Owner, private ViewSideHost::Owner {
 public:
     // Creates both halves, reads the plug table, gives every plug its initial value, sets the
     // sample rate and block size, opens the audio side and initialises the view. Throws
@@ -57,7 +57,7 @@ public:
     Instance& operator=(const Instance&) = delete;
 
     const InstanceSettings& Settings() const { return m_settings; }
-    const std::vector<PlugInfo>& Plugs() const { return m_plugs; }
+    const std::vector<PlugInfo>& Plugs() const { return m_state.plugs; }
     const PlugInfo* FindPlug(const std::string& name) const;
 
     // The value the host holds for a plug (raw bits, see PlugTable.h).
@@ -73,12 +73,12 @@ public:
     void Run(const float* input, int64_t count);
 
     // Samples run so far; the 32-bit sample clock the module sees is its low 32 bits.
-    int64_t Clock() const { return m_clock; }
-    int32_t SampleClock32() const { return static_cast<int32_t>(static_cast<uint32_t>(m_clock)); }
+    int64_t Clock() const { return m_audio->Clock(); }
+    int32_t SampleClock32() const { return m_audio->SampleClock32(); }
 
     // The view's picture as last painted (host background before the first paint).
-    const ViewCanvas& Canvas() const { return *m_canvas; }
-    int64_t PaintCount() const { return m_paints; }
+    const ViewCanvas& Canvas() const { return m_view->Canvas(); }
+    int64_t PaintCount() const { return m_view->PaintCount(); }
     // Paint ticks passed so far; while a paint is under way, the number of the tick it paints.
     int64_t Ticks() const { return m_frame; }
     // Paints now, whether or not the view asked for it.
@@ -89,7 +89,7 @@ public:
     }
 #ifndef _WIN32
     cairo_surface_t* Surface() const {
-        return m_canvas->Cairo();
+        return Canvas().Cairo();
     }
     void OnPaint(std::function<void(cairo_surface_t*, int64_t clock)> observer) {
         m_paint_observer = [observer](const ViewCanvas& canvas, int64_t clock) {
@@ -122,43 +122,29 @@ private:
         std::vector<uint8_t> data;
     };
 
-    static intptr_t CallbackEntry(void* plug, int32_t opcode, int32_t index, int32_t value,
-                                  void* ptr, float opt);
-    intptr_t AudioRequest(int32_t opcode, int32_t index, int32_t value, void* ptr);
-    intptr_t ViewRequest(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt);
+    float* PinBuffer(int32_t plug) override;
+    void SendToView(int32_t index, int32_t value, const void* data) override;
+    void PlugWritten(const PlugInfo& plug) override;
+    void NotifyAudio(int32_t index, int32_t value, const void* data) override;
+    void Invalidated() override;
 
-    intptr_t CallAudio(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr,
-                       float opt = 0.0f);
-    intptr_t CallView(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr,
-                      float opt = 0.0f);
     void Queue(Relay::Kind kind, int32_t index, int32_t value, const void* data, int32_t size);
     void Deliver(); // delivers queued messages once no call into the module is under way
-    void WriteAudioVariable(const PlugInfo& plug);
-    void AnnouncePin(const PlugInfo& plug);
     void ProcessBlock(const float* input, int32_t count);
     int64_t FrameTick(int64_t frame) const;
     void CloseHalves();
     void Report(Relay::Kind kind, int32_t index, int32_t value, const std::vector<uint8_t>* data);
 
     InstanceSettings m_settings;
-    std::vector<PlugInfo> m_plugs;
-    std::vector<uint32_t> m_values;
+    PlugValues m_state;
     std::vector<std::vector<float>> m_audio_buffers; // one per audio plug, by plug index
     int32_t m_input_plug = -1;                       // the audio input that Run feeds
-    int32_t m_pin_count = 0;
-    AudioPlugRecord* m_audio = nullptr;
-    GuiPlugRecord* m_view = nullptr;
+    std::unique_ptr<AudioSideHost> m_audio;
+    std::unique_ptr<ViewSideHost> m_view;
 
-    int64_t m_clock = 0;
-    int64_t m_frame = 0;   // next paint tick
-    bool m_invalid = true; // the view is exposed once at the start
-    int32_t m_depth = 0;   // calls into the module under way
+    int64_t m_frame = 0; // next paint tick
     bool m_delivering = false;
     std::deque<Delivery> m_queue;
-
-    std::unique_ptr<ViewCanvas> m_canvas;
-    int32_t m_size[2] = {0, 0};
-    int64_t m_paints = 0;
     std::function<void(const ViewCanvas&, int64_t)> m_paint_observer;
     std::function<void(const Relay&)> m_relay_observer;
 

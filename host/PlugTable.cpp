@@ -149,6 +149,14 @@ std::vector<PlugInfo> DiscoverPlugs(AudioPlugRecord* audio) {
     return plugs;
 }
 
+void PlugValues::Reset(std::vector<PlugInfo> table) {
+    plugs = std::move(table);
+    values.clear();
+    for (const PlugInfo& plug : plugs) {
+        values.push_back(InitialValue(plug));
+    }
+}
+
 uint32_t NormaliseInt(int32_t datatype, int32_t value) {
     switch (datatype) {
     case PIN_TYPE_ENUM:

@@ -36,6 +36,18 @@ struct PlugInfo {
     int32_t pin_index = -1;      // position among the audio-side plugs, -1 for GUI-only plugs
 };
 
+// An instance's plug table and the value the host holds for each plug.
+struct PlugValues {
+    std::vector<PlugInfo> plugs;
+    std::vector<uint32_t> values; // by plug index
+
+    // Takes a table, each plug at its initial value.
+    void Reset(std::vector<PlugInfo> table);
+    bool Has(int32_t index) const {
+        return index >= 0 && static_cast<size_t>(index) < plugs.size();
+    }
+};
+
 // Reads the plug table through the audio dispatcher, index by index, until the first false
 // answer. Throws HostError on a table the host cannot use (a plug without a name, a duplicate
 // name, a bad choice list, an endless table).

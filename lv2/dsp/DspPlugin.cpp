@@ -1,14 +1,12 @@
 #include "DspPlugin.h"
 
-#include "Instance.h"
+#include "Bundle.h"
 
 #include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/options/options.h>
 
 #include <algorithm>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
 namespace lv2dsp {
@@ -22,20 +20,8 @@ constexpr int32_t kMaxBlockSize = 65536;
 // A message larger than this does not come from a display; it is dropped, not copied.
 constexpr int32_t kMaxMessageBytes = 1 << 20;
 
-// Tells the host's log, or stderr when the host has none.
-void LogError(const LV2_Log_Log* log, LV2_URID error_type, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    if (log != nullptr && error_type != 0) {
-        log->vprintf(log->handle, error_type, format, args);
-    } else {
-        std::vfprintf(stderr, format, args);
-    }
-    va_end(args);
-}
-
 int32_t MaxBlockLength(const LV2_Feature* const* features, const LV2_URID_Map* map) {
-    const void* data = FeatureData(features, LV2_OPTIONS__options);
+    const void* data = lv2proto::FeatureData(features, LV2_OPTIONS__options);
     if (data == nullptr || map == nullptr) {
         return kDefaultBlockSize;
     }
@@ -54,31 +40,22 @@ int32_t MaxBlockLength(const LV2_Feature* const* features, const LV2_URID_Map* m
 
 } // namespace
 
-const void* FeatureData(const LV2_Feature* const* features, const char* uri) {
-    for (const LV2_Feature* const* f = features; f != nullptr && *f != nullptr; ++f) {
-        if (std::strcmp((*f)->URI, uri) == 0) {
-            return (*f)->data;
-        }
-    }
-    return nullptr;
-}
-
 DspPlugin* DspPlugin::Create(double sample_rate, const char* bundle_path,
                              const LV2_Feature* const* features) {
-    auto* map = static_cast<const LV2_URID_Map*>(FeatureData(features, LV2_URID__map));
-    const auto* log = static_cast<const LV2_Log_Log*>(FeatureData(features, LV2_LOG__log));
+    auto* map = static_cast<const LV2_URID_Map*>(lv2proto::FeatureData(features, LV2_URID__map));
+    const auto* log =
+        static_cast<const LV2_Log_Log*>(lv2proto::FeatureData(features, LV2_LOG__log));
     if (map != nullptr && map->map == nullptr) {
         map = nullptr;
     }
-    const LV2_URID error_type =
-        log != nullptr && map != nullptr ? map->map(map->handle, LV2_LOG__Error) : 0;
     if (map == nullptr) {
         // Such a host has no atom ports to give either: the audio still passes through and is
         // captured, and the messages, with nowhere to go, are counted as dropped.
-        LogError(log, 0,
-                 "strip-viewer: the host offers no URID map (%s): the audio passes through, "
-                 "but the plug-in cannot send its view any messages\n",
-                 LV2_URID__map);
+        lv2proto::LogError(
+            log, nullptr,
+            "strip-viewer: the host offers no URID map (%s): the audio passes through, "
+            "but the plug-in cannot send its view any messages\n",
+            LV2_URID__map);
     }
     std::unique_ptr<DspPlugin> plugin(new (std::nothrow) DspPlugin());
     if (!plugin) {
@@ -86,21 +63,19 @@ DspPlugin* DspPlugin::Create(double sample_rate, const char* bundle_path,
     }
     std::string error;
     try {
-        if (!plugin->Open(sample_rate, bundle_path != nullptr ? bundle_path : "", features, map,
-                          error)) {
-            LogError(log, error_type, "strip-viewer: %s\n", error.c_str());
+        if (!plugin->Open(sample_rate, bundle_path, features, map, error)) {
+            lv2proto::LogError(log, map, "strip-viewer: %s\n", error.c_str());
             return nullptr;
         }
     } catch (const std::exception& e) {
-        LogError(log, error_type, "strip-viewer: %s\n", e.what());
+        lv2proto::LogError(log, map, "strip-viewer: %s\n", e.what());
         return nullptr;
     }
     return plugin.release();
 }
 
-bool DspPlugin::Open(double sample_rate, const std::string& bundle,
-                     const LV2_Feature* const* features, const LV2_URID_Map* map,
-                     std::string& error) {
+bool DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* const* features,
+                     const LV2_URID_Map* map, std::string& error) {
     if (!(sample_rate >= 1000.0 && sample_rate <= 1000000.0)) {
         error = "a sample rate of " + std::to_string(sample_rate) +
                 " Hz is outside the 1000 to 1000000 Hz the module works at";
@@ -113,68 +88,25 @@ bool DspPlugin::Open(double sample_rate, const std::string& bundle,
         m_urid_frame_read = map->map(map->handle, lv2proto::kFrameReadUri);
     }
 
-    std::string folder = bundle;
-    if (!folder.empty() && folder.back() != '/') {
-        folder += '/';
-    }
-    m_library = sehost::ModuleLibrary::Load(folder + lv2proto::kModuleFile);
-    ModuleProperties properties{};
-    if (m_library->GetProperties()(0, &properties) == 0) {
-        error = m_library->Path() + " describes no module";
-        return false;
-    }
-    auto* audio = static_cast<AudioPlugRecord*>(m_library->MakeModule()(
-        0, MODULE_TYPE_AUDIO, &HostEntry, reinterpret_cast<intptr_t>(this)));
-    if (audio == nullptr || audio->magic != AUDIO_PLUG_MAGIC || audio->dispatcher == nullptr ||
-        audio->event == nullptr) {
-        error = m_library->Path() + " made no usable audio side";
-        return false;
-    }
-    m_audio = audio;
-
-    m_plugs = sehost::DiscoverPlugs(m_audio);
-    m_layout = lv2proto::LayoutPorts(m_plugs);
+    m_library = sehost::ModuleLibrary::Load(lv2proto::ModulePath(bundle));
+    m_side = std::make_unique<sehost::AudioSideHost>(
+        *m_library, m_state, static_cast<sehost::AudioSideHost::Owner&>(*this));
+    m_layout = lv2proto::LayoutPorts(m_state.plugs);
     if (m_layout.audio_plug < 0) {
         error = m_library->Path() + " has no audio input";
         return false;
     }
-    m_values.resize(m_plugs.size());
     m_control_ports.assign(m_layout.controls.size(), nullptr);
     for (const lv2proto::ControlPort& control : m_layout.controls) {
-        const sehost::PlugInfo& plug = m_plugs[control.plug];
+        const sehost::PlugInfo& plug = m_state.plugs[control.plug];
         if (plug.audio_side) { // the view's plugs are the UI's business
             m_audio_controls.push_back(
                 {control.port - lv2proto::kFirstControlPort, &plug, control.range, 0, false});
         }
     }
-    for (const sehost::PlugInfo& plug : m_plugs) {
-        m_values[plug.index] = sehost::InitialValue(plug);
-        m_pin_count += plug.audio_side ? 1 : 0;
-    }
-
-    CallAudio(AUDIO_OP_SET_SAMPLE_RATE, 0, 0, nullptr, static_cast<float>(sample_rate));
     m_block_size = MaxBlockLength(features, map);
-    CallAudio(AUDIO_OP_SET_BLOCK_SIZE, 0, m_block_size);
-    for (const sehost::PlugInfo& plug : m_plugs) {
-        if (plug.audio_side && plug.datatype != PIN_TYPE_AUDIO) {
-            sehost::WritePlugVariable(plug, m_values[plug.index]);
-        }
-    }
-    CallAudio(AUDIO_OP_OPEN);
-    // The pins exist only after the open: tell the audio side what every value is now.
-    for (const sehost::PlugInfo& plug : m_plugs) {
-        if (plug.audio_side && plug.datatype != PIN_TYPE_AUDIO) {
-            AnnouncePin(plug);
-        }
-    }
+    m_side->Open(static_cast<float>(sample_rate), m_block_size);
     return true;
-}
-
-DspPlugin::~DspPlugin() {
-    if (m_audio != nullptr) {
-        CallAudio(AUDIO_OP_CLOSE); // the audio side deletes itself
-        m_audio = nullptr;
-    }
 }
 
 void DspPlugin::Connect(uint32_t port, void* data) {
@@ -203,7 +135,7 @@ void DspPlugin::Run(uint32_t count) {
     BeginNotify();
     ReadMessages();
     ReadControls();
-    const sehost::PlugInfo& input = m_plugs[m_layout.audio_plug];
+    const sehost::PlugInfo& input = m_state.plugs[m_layout.audio_plug];
     // The audio side reads its input through the pointer in its variable: the host's buffer
     // itself, so nothing is copied on the way in.
     if (m_in != nullptr && input.variable != nullptr) {
@@ -213,14 +145,13 @@ void DspPlugin::Run(uint32_t count) {
     while (done < count) {
         const auto n = static_cast<int32_t>(
             std::min<uint32_t>(count - done, static_cast<uint32_t>(m_block_size)));
-        // The process routine is looked up for every block: the audio side may change it.
-        const ProcessRoutine routine = m_audio->process;
-        if (m_in != nullptr && routine != nullptr) {
+        if (m_in != nullptr) {
             m_in_run = true;
-            routine(m_audio->owner, static_cast<int32_t>(done), n);
+            m_side->Process(static_cast<int32_t>(done), n);
             m_in_run = false;
+        } else {
+            m_side->AdvanceClock(n);
         }
-        m_clock += n;
         done += static_cast<uint32_t>(n);
     }
     if (m_out != nullptr && m_out != m_in) {
@@ -248,12 +179,11 @@ void DspPlugin::ReadControls() {
         control.seen_valid = true;
         const sehost::PlugInfo& plug = *control.plug;
         const auto bits = lv2proto::PortValueBits(plug, control.range, *port);
-        if (!bits || *bits == m_values[plug.index]) {
+        if (!bits || *bits == m_state.values[plug.index]) {
             continue;
         }
-        m_values[plug.index] = *bits;
-        sehost::WritePlugVariable(plug, *bits);
-        AnnouncePin(plug);
+        m_state.values[plug.index] = *bits;
+        m_side->Announce(plug);
     }
 }
 
@@ -278,7 +208,7 @@ void DspPlugin::ReadMessages() {
         if (event->body.type == m_urid_frame_read && body >= sizeof(int32_t)) {
             int32_t value;
             std::memcpy(&value, event + 1, sizeof value);
-            CallAudio(AUDIO_OP_GUI_NOTIFY, 0, value);
+            m_side->Call(AUDIO_OP_GUI_NOTIFY, 0, value);
         }
         const uint32_t step = lv2_atom_pad_size(sizeof(LV2_Atom_Event) + body);
         if (step > total - offset) {
@@ -322,57 +252,19 @@ void DspPlugin::SendMessage(LV2_URID type, const void* body, uint32_t size) {
     ++m_sent;
 }
 
-intptr_t DspPlugin::HostEntry(void* plug, int32_t opcode, int32_t index, int32_t value, void* ptr,
-                              float) {
-    if (plug == nullptr) {
-        return 0;
-    }
-    int32_t magic;
-    std::memcpy(&magic, plug, sizeof magic);
-    if (magic != AUDIO_PLUG_MAGIC) {
-        return 0;
-    }
-    auto* self = reinterpret_cast<DspPlugin*>(static_cast<AudioPlugRecord*>(plug)->hostData);
-    return self != nullptr ? self->AudioRequest(opcode, index, value, ptr) : 0;
+float* DspPlugin::PinBuffer(int32_t plug) {
+    // The host's own input buffer: the audio side only reads it.
+    return plug == m_layout.audio_plug ? const_cast<float*>(m_in) : nullptr;
 }
 
-intptr_t DspPlugin::AudioRequest(int32_t opcode, int32_t index, int32_t value, void* ptr) {
-    switch (opcode) {
-    case AUDIO_RQ_SAMPLE_CLOCK:
-        return SampleClock32();
-    case AUDIO_RQ_PIN_COUNT:
-        return m_pin_count;
-    case AUDIO_RQ_PIN_BUFFER:
-        return index == m_plugs[m_layout.audio_plug].pin_index ? reinterpret_cast<intptr_t>(m_in)
-                                                               : 0;
-    case AUDIO_RQ_SEND_TO_GUI:
-        if (ptr == nullptr) {
-            SendMessage(m_urid_peak, &value, sizeof value);
-        } else if (index >= 0 && index <= kMaxMessageBytes) {
-            SendMessage(m_urid_frame, ptr, static_cast<uint32_t>(index));
-        } else {
-            ++m_dropped;
-        }
-        return 0;
-    default: // AUDIO_RQ_IDLE, AUDIO_RQ_PROCESS_CHANGED and anything unknown
-        return 0;
+void DspPlugin::SendToView(int32_t index, int32_t value, const void* data) {
+    if (data == nullptr) {
+        SendMessage(m_urid_peak, &value, sizeof value);
+    } else if (index >= 0 && index <= kMaxMessageBytes) {
+        SendMessage(m_urid_frame, data, static_cast<uint32_t>(index));
+    } else {
+        ++m_dropped;
     }
-}
-
-intptr_t DspPlugin::CallAudio(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
-    return m_audio->dispatcher(m_audio, opcode, index, value, ptr, opt);
-}
-
-void DspPlugin::AnnouncePin(const sehost::PlugInfo& plug) {
-    if (plug.pin_index < 0 || plug.pin_index >= m_pin_count) {
-        return;
-    }
-    HostEvent event{};
-    event.time_stamp = SampleClock32();
-    event.kind = EVENT_PIN_STATUS;
-    event.value = sehost::kPinStatusChanged;
-    event.target = plug.pin_index;
-    m_audio->event(m_audio->owner, &event);
 }
 
 } // namespace lv2dsp

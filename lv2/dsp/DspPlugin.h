@@ -1,12 +1,12 @@
-// The plug-in's audio half: hosts the module's audio side exactly as the reference host does
-// (plug variables, pin-status events stamped with the sample clock, the process routine) and
-// carries its display messages to the view over the notify port.
+// The plug-in's audio half: hosts the module's audio side with the hosting library, as the
+// reference host does, feeding it the control ports' values and the view's replies, and carries
+// its display messages to the view over the notify port.
 #pragma once
 
+#include "AudioSideHost.h"
 #include "ModuleLibrary.h"
 #include "PlugTable.h"
 #include "Protocol.h"
-#include "se_types.h"
 
 #include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
@@ -20,17 +20,14 @@
 
 namespace lv2dsp {
 
-// The data of the feature with this URI in a host's list, or null.
-const void* FeatureData(const LV2_Feature* const* features, const char* uri);
-
-class DspPlugin {
+class DspPlugin : private sehost::AudioSideHost::Owner {
 public:
     // Returns null, after telling the host's log (or stderr) why, when the rate is unusable or
     // the module in the bundle cannot be loaded or refuses. Without the host's URID map it
     // says so and runs as a pass-through whose messages are all dropped.
     static DspPlugin* Create(double sample_rate, const char* bundle_path,
                              const LV2_Feature* const* features);
-    ~DspPlugin(); // closes the audio side
+    ~DspPlugin() override = default; // closes the audio side
     DspPlugin(const DspPlugin&) = delete;
     DspPlugin& operator=(const DspPlugin&) = delete;
 
@@ -43,27 +40,21 @@ public:
 
 private:
     DspPlugin() = default;
-    bool Open(double sample_rate, const std::string& bundle, const LV2_Feature* const* features,
+    bool Open(double sample_rate, const char* bundle, const LV2_Feature* const* features,
               const LV2_URID_Map* map, std::string& error);
 
-    static intptr_t HostEntry(void* plug, int32_t opcode, int32_t index, int32_t value, void* ptr,
-                              float opt);
-    intptr_t AudioRequest(int32_t opcode, int32_t index, int32_t value, void* ptr);
-    intptr_t CallAudio(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr,
-                       float opt = 0.0f);
-    void AnnouncePin(const sehost::PlugInfo& plug);
+    float* PinBuffer(int32_t plug) override;
+    void SendToView(int32_t index, int32_t value, const void* data) override;
     void ReadControls();
     void ReadMessages();
     void BeginNotify();
     void SendMessage(LV2_URID type, const void* body, uint32_t size);
-    int32_t SampleClock32() const { return static_cast<int32_t>(static_cast<uint32_t>(m_clock)); }
 
+    // Declared in the order they are made, so that the side closes before its library goes.
     std::unique_ptr<sehost::ModuleLibrary> m_library;
-    AudioPlugRecord* m_audio = nullptr;
-    std::vector<sehost::PlugInfo> m_plugs;
+    sehost::PlugValues m_state;
+    std::unique_ptr<sehost::AudioSideHost> m_side;
     lv2proto::PortLayout m_layout;
-    std::vector<uint32_t> m_values; // by plug index, raw bits
-    int32_t m_pin_count = 0;
     int32_t m_block_size = 0;
 
     LV2_URID m_urid_sequence = 0;
@@ -90,7 +81,6 @@ private:
     uint32_t m_notify_capacity = 0;
     bool m_in_run = false;
 
-    int64_t m_clock = 0;
     int64_t m_dropped = 0;
     int64_t m_sent = 0;
 };

@@ -1,18 +1,18 @@
-// The GUI-side host inside the plug-in's view: it makes the module's GUI half, holds every plug
-// value as the session's control ports carry it, hands the half the messages the plug-in sends,
-// passes its plug writes and its "frame read" replies on to the LV2 host, and paints it into a
-// picture lent to the drawing layer whenever it has asked for a redraw. It knows nothing of X11
-// or of atoms: the view's entry code does the windowing and the message decoding.
+// The GUI-side host inside the plug-in's view: it hosts the module's GUI half with the hosting
+// library, holds every plug value as the session's control ports carry it, hands the half the
+// messages the plug-in sends, passes its plug writes and its "frame read" replies on to the LV2
+// host, and paints it into a picture lent to the drawing layer whenever it has asked for a
+// redraw. It knows nothing of X11 or of atoms: the view's entry code does the windowing and the
+// message decoding.
 #pragma once
 
 #include "ModuleLibrary.h"
 #include "PlugTable.h"
 #include "Protocol.h"
-#include "ViewCanvas.h"
+#include "ViewSideHost.h"
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 namespace lv2ui {
 
@@ -26,26 +26,19 @@ public:
     virtual void SendFrameRead(int32_t value) = 0;
 };
 
-// Reads the module's plug table through an audio half made for that alone and closed at once.
-// Throws HostError when the module makes none or its table is unusable.
-std::vector<sehost::PlugInfo> ReadPlugTable(const sehost::ModuleLibrary& library);
-
-class ViewHost {
+class ViewHost : private sehost::ViewSideHost::Owner {
 public:
-    static constexpr int32_t kMaxSide = 8192;
+    static constexpr int32_t kMaxSide = sehost::ViewSideHost::kMaxSide;
     // What the host clears the picture to before each paint.
     static constexpr uint32_t kHostBackground = 0xFF000000u;
 
     // Makes the GUI half and a picture of width x height. Throws HostError when the module
     // refuses or the size is unusable.
     ViewHost(const sehost::ModuleLibrary& library, HostLink& link, int32_t width, int32_t height);
-    ~ViewHost(); // closes the GUI half
-    ViewHost(const ViewHost&) = delete;
-    ViewHost& operator=(const ViewHost&) = delete;
 
     const lv2proto::PortLayout& Ports() const { return m_ports; }
     // The value held for a plug (raw bits, see PlugTable.h).
-    uint32_t PlugValue(int32_t plug) const { return m_values.at(static_cast<size_t>(plug)); }
+    uint32_t PlugValue(int32_t plug) const { return m_state.values.at(static_cast<size_t>(plug)); }
 
     // A control port's value from the host, held to the port's range. Before Open it only sets
     // what the GUI half will read; afterwards a change is announced to the half. Unknown ports
@@ -54,43 +47,31 @@ public:
     // Initialises the GUI half with the values held now and sends the first "frame read", so
     // that a capture waiting for a reply starts again. Only the first call does anything.
     void Open();
-    bool IsOpen() const { return m_open; }
+    bool IsOpen() const { return m_view->IsOpen(); }
 
     // The two display messages, as the audio half sent them; ignored before Open.
     void ReceiveFrame(const uint8_t* bytes, int32_t count);
     void ReceivePeak(int32_t value);
 
     // Follows a new window size; false (and the old size kept) when it is not usable.
-    bool Resize(int32_t width, int32_t height);
-    int32_t Width() const { return m_size[0]; }
-    int32_t Height() const { return m_size[1]; }
+    bool Resize(int32_t width, int32_t height) { return m_view->Resize(width, height); }
+    int32_t Width() const { return m_view->Canvas().Width(); }
+    int32_t Height() const { return m_view->Canvas().Height(); }
 
     // The GUI half asked for a redraw (or the picture is new) since the last paint.
-    bool NeedsPaint() const { return m_invalid; }
+    bool NeedsPaint() const { return m_view->NeedsPaint(); }
     // Paints the view into the picture and returns it. Allocates nothing of its own.
     cairo_surface_t* Paint();
-    int64_t PaintCount() const { return m_paints; }
+    int64_t PaintCount() const { return m_view->PaintCount(); }
 
 private:
-    static intptr_t CallbackEntry(void* plug, int32_t opcode, int32_t index, int32_t value,
-                                  void* ptr, float opt);
-    intptr_t Request(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt);
-    intptr_t CallView(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr);
-    void Store(int32_t plug, uint32_t bits);
-    void DeliverChanges(); // announces the changed plugs once no call into the half is under way
+    void PlugWritten(const sehost::PlugInfo& plug) override;
+    void NotifyAudio(int32_t index, int32_t value, const void* data) override;
 
+    sehost::PlugValues m_state;
     lv2proto::PortLayout m_ports;
-    std::vector<sehost::PlugInfo> m_plugs;
-    std::vector<uint32_t> m_values;
-    std::vector<uint8_t> m_changed; // per plug: to be announced to the GUI half
     HostLink& m_link;
-    GuiPlugRecord* m_view = nullptr;
-    int32_t m_depth = 0;
-    bool m_open = false;
-    bool m_invalid = true;
-    std::unique_ptr<sehost::ViewCanvas> m_canvas;
-    int32_t m_size[2] = {0, 0};
-    int64_t m_paints = 0;
+    std::unique_ptr<sehost::ViewSideHost> m_view;
 };
 
 } // namespace lv2ui

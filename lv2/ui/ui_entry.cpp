@@ -2,7 +2,7 @@
 // lives inside it. Messages from the plug-in arrive as atoms on the notify port, plug values as
 // control-port events; the view answers through the host's write function. Painting happens on
 // the host's idle calls, when the GUI half has asked for it or the window needs it.
-#include "HostError.h"
+#include "Bundle.h"
 #include "ModuleLibrary.h"
 #include "PortEvents.h"
 #include "Protocol.h"
@@ -13,8 +13,6 @@
 #include <lv2/ui/ui.h>
 #include <lv2/urid/urid.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -29,11 +27,7 @@ public:
     View(const char* bundle_path, LV2UI_Write_Function write, LV2UI_Controller controller,
          unsigned long parent, const lv2ui::MessageUrids& urids)
         : m_write(write), m_controller(controller), m_urids(urids) {
-        std::string folder = bundle_path;
-        if (!folder.empty() && folder.back() != '/') {
-            folder += '/';
-        }
-        m_library = sehost::ModuleLibrary::Load(folder + lv2proto::kModuleFile);
+        m_library = sehost::ModuleLibrary::Load(lv2proto::ModulePath(bundle_path));
         m_host =
             std::make_unique<lv2ui::ViewHost>(*m_library, *this, kInitialWidth, kInitialHeight);
         m_window = std::make_unique<lv2ui::X11Window>(parent, kInitialWidth, kInitialHeight);
@@ -79,19 +73,6 @@ private:
     std::unique_ptr<lv2ui::X11Window> m_window;
 };
 
-// Through the host's log when it has one (as an error), else on the standard error stream.
-void Report(const LV2_Log_Log* log, const LV2_URID_Map* map, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    if (log != nullptr) {
-        const LV2_URID error = map != nullptr ? map->map(map->handle, LV2_LOG__Error) : 0;
-        log->vprintf(log->handle, error, format, args);
-    } else {
-        std::vfprintf(stderr, format, args);
-    }
-    va_end(args);
-}
-
 LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* plugin_uri, const char* bundle_path,
                          LV2UI_Write_Function write_function, LV2UI_Controller controller,
                          LV2UI_Widget* widget, const LV2_Feature* const* features) {
@@ -112,25 +93,25 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* plugin_uri, const 
         }
     }
     if (plugin_uri == nullptr || std::strcmp(plugin_uri, lv2proto::kPluginUri) != 0) {
-        Report(log, map, "strip viewer UI: this view belongs to <%s>, not <%s>\n",
-               lv2proto::kPluginUri, plugin_uri != nullptr ? plugin_uri : "");
+        lv2proto::LogError(log, map, "strip viewer UI: this view belongs to <%s>, not <%s>\n",
+                           lv2proto::kPluginUri, plugin_uri != nullptr ? plugin_uri : "");
         return nullptr;
     }
     if (parent == nullptr) {
-        Report(log, map,
-               "strip viewer UI: the host gave no parent window (feature %s); the view "
-               "lives inside one and cannot open\n",
-               LV2_UI__parent);
+        lv2proto::LogError(log, map,
+                           "strip viewer UI: the host gave no parent window (feature %s); the view "
+                           "lives inside one and cannot open\n",
+                           LV2_UI__parent);
         return nullptr;
     }
     if (map == nullptr) {
-        Report(log, map, "strip viewer UI: the host does not map URIs (feature %s)\n",
-               LV2_URID__map);
+        lv2proto::LogError(log, map, "strip viewer UI: the host does not map URIs (feature %s)\n",
+                           LV2_URID__map);
         return nullptr;
     }
     if (write_function == nullptr || widget == nullptr || bundle_path == nullptr) {
-        Report(log, map,
-               "strip viewer UI: the host gave no write function, widget or bundle path\n");
+        lv2proto::LogError(
+            log, map, "strip viewer UI: the host gave no write function, widget or bundle path\n");
         return nullptr;
     }
     const lv2ui::MessageUrids urids = lv2ui::MapMessageUrids(*map);
@@ -143,7 +124,7 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* plugin_uri, const 
         }
         return view.release();
     } catch (const std::exception& error) {
-        Report(log, map, "strip viewer UI: %s\n", error.what());
+        lv2proto::LogError(log, map, "strip viewer UI: %s\n", error.what());
         return nullptr;
     }
 }
