@@ -108,14 +108,7 @@ intptr_t AudioSideHost::Call(int32_t opcode, int32_t index, int32_t value, void*
 
 intptr_t AudioSideHost::Entry(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
                               float) {
-    int32_t magic = 0;
-    if (record != nullptr) {
-        std::memcpy(&magic, record, sizeof magic);
-    }
-    auto* self =
-        magic == AUDIO_PLUG_MAGIC
-            ? reinterpret_cast<AudioSideHost*>(static_cast<AudioPlugRecord*>(record)->hostData)
-            : nullptr;
+    auto* self = HostOfRecord<AudioSideHost, AudioPlugRecord>(record, AUDIO_PLUG_MAGIC);
     try { // nothing may unwind into the module
         return self != nullptr ? self->Request(opcode, index, value, ptr) : 0;
     } catch (...) {

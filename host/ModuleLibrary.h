@@ -3,6 +3,7 @@
 
 #include "se_types.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -30,6 +31,17 @@ private:
     GetModulePropertiesFn m_get_properties;
     MakeModuleFn m_make_module;
 };
+
+// The host object behind a request from a module's record: the one the record names, when the
+// record has the magic of the kind expected (AudioPlugRecord or GuiPlugRecord); null otherwise.
+template <typename Host, typename Record> Host* HostOfRecord(void* record, int32_t magic) {
+    int32_t found = 0;
+    if (record != nullptr) {
+        std::memcpy(&found, record, sizeof found);
+    }
+    return found == magic ? reinterpret_cast<Host*>(static_cast<Record*>(record)->hostData)
+                          : nullptr;
+}
 
 // The platform's loader, kept apart so that another platform only replaces these three.
 namespace platform {

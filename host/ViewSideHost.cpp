@@ -47,14 +47,7 @@ intptr_t ViewSideHost::Call(int32_t opcode, int32_t index, int32_t value, void* 
 
 intptr_t ViewSideHost::Entry(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
                              float opt) {
-    int32_t magic = 0;
-    if (record != nullptr) {
-        std::memcpy(&magic, record, sizeof magic);
-    }
-    auto* self =
-        magic == GUI_PLUG_MAGIC
-            ? reinterpret_cast<ViewSideHost*>(static_cast<GuiPlugRecord*>(record)->hostData)
-            : nullptr;
+    auto* self = HostOfRecord<ViewSideHost, GuiPlugRecord>(record, GUI_PLUG_MAGIC);
     try { // nothing may unwind into the module
         return self != nullptr ? self->Request(opcode, index, value, ptr, opt) : 0;
     } catch (...) {
