@@ -9,6 +9,7 @@
 #pragma once
 
 #include "PlugTable.h"
+#include "plug_ranges.h"
 
 #include <cctype>
 #include <cmath>
@@ -73,24 +74,9 @@ inline std::string PortSymbol(const std::string& name) {
     return symbol;
 }
 
-// The range a control port offers for a plug. The table gives choices but no ranges; these
-// follow the plug's kind and, for whole numbers, its name: colour components 0 to 255 (the
-// background's may be -1, "no background"), blends 0 to 255, percentages 0 to 100.
-struct PlugRange {
-    float min = 0.0f;
-    float max = 0.0f;
-};
-
-inline bool EndsWith(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() &&
-           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-inline bool IsBackgroundComponent(const sehost::PlugInfo& plug) {
-    return plug.datatype == PIN_TYPE_INT && plug.name.rfind("Background ", 0) == 0 &&
-           (EndsWith(plug.name, " Red") || EndsWith(plug.name, " Green") ||
-            EndsWith(plug.name, " Blue"));
-}
+// The range a control port offers for a plug: the module's own for its whole-number and real
+// plugs, the choices' span for a choice, 0 to 1 for a switch.
+using PlugRange = ::PlugRange;
 
 inline PlugRange RangeOf(const sehost::PlugInfo& plug) {
     switch (plug.datatype) {
@@ -109,19 +95,13 @@ inline PlugRange RangeOf(const sehost::PlugInfo& plug) {
     case PIN_TYPE_BOOL:
         return {0.0f, 1.0f};
     case PIN_TYPE_FLOAT:
-        return {0.0f, 16.0f};
     case PIN_TYPE_INT:
-        if (IsBackgroundComponent(plug)) {
-            return {-1.0f, 255.0f};
+        if (plug.index >= 0 && plug.index < PLUG_COUNT &&
+            kPlugRanges[plug.index].min < kPlugRanges[plug.index].max) {
+            return kPlugRanges[plug.index];
         }
-        if (EndsWith(plug.name, " Red") || EndsWith(plug.name, " Green") ||
-            EndsWith(plug.name, " Blue") || plug.name.find("Alpha") != std::string::npos) {
-            return {0.0f, 255.0f};
-        }
-        if (EndsWith(plug.name, "%")) {
-            return {0.0f, 100.0f};
-        }
-        return {-32768.0f, 32767.0f};
+        return plug.datatype == PIN_TYPE_FLOAT ? PlugRange{0.0f, 16.0f}
+                                               : PlugRange{-32768.0f, 32767.0f};
     default:
         return {};
     }

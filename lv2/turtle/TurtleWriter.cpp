@@ -54,8 +54,8 @@ void ControlPortTurtle(std::ostringstream& out, const lv2proto::ControlPort& por
     for (const sehost::Choice& choice : plug.choices) {
         points.emplace_back(choice.value, choice.name);
     }
-    if (lv2proto::IsBackgroundComponent(plug)) {
-        points.emplace_back(-1, "No background");
+    if (port.range.min_label != nullptr) {
+        points.emplace_back(static_cast<int32_t>(port.range.min), port.range.min_label);
     }
     for (size_t i = 0; i < points.size(); ++i) {
         out << (i == 0 ? " ;\n        lv2:scalePoint " : " ,\n            ") << "[ rdfs:label "
