@@ -1,6 +1,7 @@
-// generate_turtle MODULE OUTDIR: loads the built module through the host library, reads its
-// plug table and the values a fresh instance shows, and writes the bundle's manifest.ttl and
-// plug-in description into OUTDIR.
+// generate_turtle MODULE OUTDIR DSP_BINARY UI_BINARY DESCRIPTION: loads the built module through
+// the host library, reads its plug table and the values a fresh instance shows, and writes the
+// bundle's manifest.ttl and plug-in description (the file DESCRIPTION) into OUTDIR, naming the
+// bundle's two binaries as the build made them.
 #include "HostError.h"
 #include "Instance.h"
 #include "ModuleLibrary.h"
@@ -23,8 +24,8 @@ void WriteFile(const std::string& path, const std::string& text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s MODULE OUTDIR\n", argv[0]);
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s MODULE OUTDIR DSP_BINARY UI_BINARY DESCRIPTION\n", argv[0]);
         return 2;
     }
     try {
@@ -43,8 +44,7 @@ int main(int argc, char** argv) {
                 module.defaults.push_back(instance.PlugValue(plug.index));
             }
         }
-        const lv2turtle::BundleFiles files{"strip_viewer_dsp.so", "strip_viewer_ui.so",
-                                           "strip-viewer.ttl"};
+        const lv2turtle::BundleFiles files{argv[3], argv[4], argv[5]};
         const std::string folder = std::string(argv[2]) + "/";
         WriteFile(folder + "manifest.ttl", lv2turtle::ManifestTurtle(files));
         WriteFile(folder + files.description, lv2turtle::PluginTurtle(module, files));
