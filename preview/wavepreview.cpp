@@ -202,7 +202,6 @@ int Run(int argc, char** argv) {
     if (!options.video.empty()) {
         video = std::make_unique<preview::VideoWriter>(options.video, options.width, options.height,
                                                        options.frames_per_second, rate);
-        signal = video->Lead(std::move(signal));
     }
     int64_t series_number = 0;
     if (!options.series.empty() || video) {
@@ -230,7 +229,12 @@ int Run(int argc, char** argv) {
     int next_moment = 0;
     size_t next_change = 0;
     const auto moment_at = [&](int k) { return total * (k + 1) / options.moments; };
-    std::vector<float> buffer(static_cast<size_t>(options.block_size));
+    // The signal is read a stretch ahead of where it plays when the video's sound must lead its
+    // pictures; every piece read goes to the video as it is read. pending[head...] waits to play.
+    const int64_t lead = video ? video->SoundLead() : 0;
+    std::vector<float> pending;
+    size_t head = 0;
+    int64_t read = 0;
     for (;;) {
         while (next_change < changes.size() && instance.Clock() >= changes[next_change].sample) {
             instance.SetPlug(changes[next_change].plug, changes[next_change].bits);
@@ -244,9 +248,28 @@ int Run(int argc, char** argv) {
             want = std::min(want, std::max<int64_t>(moment_at(next_moment) - instance.Clock(), 1));
         }
         want = std::min(want, total - instance.Clock());
-        const int64_t got = signal->Read(buffer.data(), want);
+        while (read < total && static_cast<int64_t>(pending.size() - head) < want + lead) {
+            if (head > static_cast<size_t>(lead)) {
+                pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(head));
+                head = 0;
+            }
+            const size_t at = pending.size();
+            const int64_t piece = std::min<int64_t>(std::max<int64_t>(want, 1), total - read);
+            pending.resize(at + static_cast<size_t>(piece));
+            const int64_t n = std::max<int64_t>(signal->Read(&pending[at], piece), 0);
+            pending.resize(at + static_cast<size_t>(n));
+            read = n > 0 ? read + n : total;
+            if (video) {
+                video->Sound(&pending[at], n);
+                if (read == total) {
+                    video->EndSound(); // at once: ffmpeg holds back the last piece until then
+                }
+            }
+        }
+        const int64_t got = std::min<int64_t>(want, static_cast<int64_t>(pending.size() - head));
         if (got > 0) {
-            instance.Run(buffer.data(), got);
+            instance.Run(&pending[head], got);
+            head += static_cast<size_t>(got);
         }
         while (sheet && next_moment < sheet->Moments() &&
                (instance.Clock() >= moment_at(next_moment) || got == 0)) {

@@ -45,6 +45,10 @@ lossless)
         <(ffmpeg -nostdin -v error -i input.wav -f s16le -) || fail "the sound differs from the input"
     rgba v.mkv | tail -c $((160 * 48 * 4)) | cmp -s - <(rgba last.png) ||
         fail "the last FFV1 frame differs from the PNG"
+    # A duration shorter than the file: the sound ends where the pictures do.
+    "$preview" "${run[@]}" --duration 0.5 --video short.mkv || fail "the short run failed"
+    expect_eq "sound bytes of a cut file" \
+        "$(ffmpeg -nostdin -v error -i short.mkv -map 0:a -f s16le - | wc -c)" $((22050 * 2))
     # A few flat colours: a palette per frame holds them all.
     "$preview" "${run[@]}" --set GUI_FX_Mode=Line --video v.gif -o line.png || fail "GIF failed"
     expect_eq "GIF frames" "$(probe v.gif v:0 nb_read_frames)" 46
