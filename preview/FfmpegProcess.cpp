@@ -123,8 +123,10 @@ FfmpegProcess::FfmpegProcess(const std::string& path, std::vector<std::string> a
     close(fd);
     m_temporary = pattern;
     WatchUnfinished(m_temporary);
+    // ffmpeg reads a name with a colon in it ("12:30.mp4") as a protocol and a resource; this
+    // one can only be a file.
     arguments.insert(arguments.begin(), "ffmpeg");
-    arguments.push_back(m_temporary);
+    arguments.push_back("file:" + m_temporary);
 
     int video[2] = {-1, -1};
     int audio[2] = {-1, -1};

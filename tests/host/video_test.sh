@@ -49,6 +49,11 @@ lossless)
     "$preview" "${run[@]}" --duration 0.5 --video short.mkv || fail "the short run failed"
     expect_eq "sound bytes of a cut file" \
         "$(ffmpeg -nostdin -v error -i short.mkv -map 0:a -f s16le - | wc -c)" $((22050 * 2))
+    # Names that ffmpeg would read as a protocol and a resource.
+    for name in 12:30.mkv clip:1.gif; do
+        "$preview" -q --duration 0.2 --video "$name" || fail "--video $name failed"
+        expect_eq "frames of $name" "$(probe "file:$name" v:0 nb_read_frames)" 7
+    done
     # A few flat colours: a palette per frame holds them all.
     "$preview" "${run[@]}" --set GUI_FX_Mode=Line --video v.gif -o line.png || fail "GIF failed"
     expect_eq "GIF frames" "$(probe v.gif v:0 nb_read_frames)" 46
