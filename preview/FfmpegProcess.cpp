@@ -31,11 +31,7 @@ FfmpegProcess::FfmpegProcess(const std::string& path, std::vector<std::string>, 
 FfmpegProcess::~FfmpegProcess() = default;
 void FfmpegProcess::Finish() {}
 void FfmpegProcess::Send(int, const void*, size_t) {}
-void FfmpegProcess::Stop() {}
 void FfmpegProcess::Close(int&) {}
-int FfmpegProcess::Reap() {
-    return 0;
-}
 
 #else
 

@@ -34,16 +34,14 @@ std::string Lower(std::string text) {
     return text;
 }
 
-} // namespace
-
-VideoFormat VideoFormatFor(const std::string& path) {
+const FormatEntry& EntryFor(const std::string& path) {
     const size_t slash = path.find_last_of("/\\");
     const size_t dot = path.rfind('.');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
         const std::string extension = Lower(path.substr(dot));
         for (const FormatEntry& entry : kFormats) {
             if (extension == entry.extension) {
-                return entry.format;
+                return entry;
             }
         }
     }
@@ -52,17 +50,6 @@ VideoFormat VideoFormatFor(const std::string& path) {
         known += (known.empty() ? "" : ", ") + std::string(entry.extension);
     }
     throw HostError("--video: no video format for \"" + path + "\"; the name must end in " + known);
-}
-
-namespace {
-
-const FormatEntry& EntryFor(VideoFormat format) {
-    for (const FormatEntry& entry : kFormats) {
-        if (entry.format == format) {
-            return entry;
-        }
-    }
-    return kFormats[0];
 }
 
 // The encoders and their settings for each format, after the inputs (0: pictures, 1: sound).
@@ -105,6 +92,10 @@ std::string Decimal(double value) {
 
 } // namespace
 
+VideoFormat VideoFormatFor(const std::string& path) {
+    return EntryFor(path).format;
+}
+
 VideoWriter::VideoWriter(const std::string& path, int32_t width, int32_t height,
                          double frames_per_second, float sample_rate)
     : m_format(VideoFormatFor(path)), m_width(width), m_height(height),
@@ -112,7 +103,7 @@ VideoWriter::VideoWriter(const std::string& path, int32_t width, int32_t height,
     for (size_t i = 3; i < m_picture.size(); i += 4) {
         m_picture[i] = 0xFF; // opaque black until the first paint
     }
-    const FormatEntry& entry = EntryFor(m_format);
+    const FormatEntry& entry = EntryFor(path);
     // Both inputs are raw and fully described here, so ffmpeg need not look into them before
     // it starts. Each is read into a queue of its own; the pictures' queue holds at most about
     // 32 MB, as ffmpeg fills it whenever the encoder falls behind.

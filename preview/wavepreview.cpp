@@ -229,10 +229,8 @@ int Run(int argc, char** argv) {
     int next_moment = 0;
     size_t next_change = 0;
     const auto moment_at = [&](int k) { return total * (k + 1) / options.moments; };
-    // The signal is read a stretch ahead of where it plays when the video's sound must lead its
-    // pictures; every piece read goes to the video as it is read. pending[head...] waits to play.
     const int64_t lead = video ? video->SoundLead() : 0;
-    std::vector<float> pending;
+    std::vector<float> pending; // read and not played yet from head on
     size_t head = 0;
     int64_t read = 0;
     for (;;) {
@@ -248,13 +246,14 @@ int Run(int argc, char** argv) {
             want = std::min(want, std::max<int64_t>(moment_at(next_moment) - instance.Clock(), 1));
         }
         want = std::min(want, total - instance.Clock());
+        // Read ahead of the play by the video's lead; each piece goes to its sound track at once.
+        if (head > static_cast<size_t>(lead)) {
+            pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(head));
+            head = 0;
+        }
         while (read < total && static_cast<int64_t>(pending.size() - head) < want + lead) {
-            if (head > static_cast<size_t>(lead)) {
-                pending.erase(pending.begin(), pending.begin() + static_cast<ptrdiff_t>(head));
-                head = 0;
-            }
             const size_t at = pending.size();
-            const int64_t piece = std::min<int64_t>(std::max<int64_t>(want, 1), total - read);
+            const int64_t piece = std::min<int64_t>(options.block_size, total - read);
             pending.resize(at + static_cast<size_t>(piece));
             const int64_t n = std::max<int64_t>(signal->Read(&pending[at], piece), 0);
             pending.resize(at + static_cast<size_t>(n));
@@ -262,7 +261,7 @@ int Run(int argc, char** argv) {
             if (video) {
                 video->Sound(&pending[at], n);
                 if (read == total) {
-                    video->EndSound(); // at once: ffmpeg holds back the last piece until then
+                    video->EndSound(); // ffmpeg holds back a last piece of sound until then
                 }
             }
         }

@@ -1,6 +1,7 @@
 #include "DspPlugin.h"
 
 #include "Bundle.h"
+#include "HostError.h"
 
 #include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
@@ -61,12 +62,8 @@ DspPlugin* DspPlugin::Create(double sample_rate, const char* bundle_path,
     if (!plugin) {
         return nullptr;
     }
-    std::string error;
     try {
-        if (!plugin->Open(sample_rate, bundle_path, features, map, error)) {
-            lv2proto::LogError(log, map, "strip-viewer: %s\n", error.c_str());
-            return nullptr;
-        }
+        plugin->Open(sample_rate, bundle_path, features, map);
     } catch (const std::exception& e) {
         lv2proto::LogError(log, map, "strip-viewer: %s\n", e.what());
         return nullptr;
@@ -74,12 +71,11 @@ DspPlugin* DspPlugin::Create(double sample_rate, const char* bundle_path,
     return plugin.release();
 }
 
-bool DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* const* features,
-                     const LV2_URID_Map* map, std::string& error) {
+void DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* const* features,
+                     const LV2_URID_Map* map) {
     if (!(sample_rate >= 1000.0 && sample_rate <= 1000000.0)) {
-        error = "a sample rate of " + std::to_string(sample_rate) +
-                " Hz is outside the 1000 to 1000000 Hz the module works at";
-        return false;
+        throw sehost::HostError("a sample rate of " + std::to_string(sample_rate) +
+                                " Hz is outside the 1000 to 1000000 Hz the module works at");
     }
     if (map != nullptr) {
         m_urid_sequence = map->map(map->handle, LV2_ATOM__Sequence);
@@ -93,8 +89,7 @@ bool DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* 
         *m_library, m_state, static_cast<sehost::AudioSideHost::Owner&>(*this));
     m_layout = lv2proto::LayoutPorts(m_state.plugs);
     if (m_layout.audio_plug < 0) {
-        error = m_library->Path() + " has no audio input";
-        return false;
+        throw sehost::HostError(m_library->Path() + " has no audio input");
     }
     m_control_ports.assign(m_layout.controls.size(), nullptr);
     for (const lv2proto::ControlPort& control : m_layout.controls) {
@@ -106,7 +101,6 @@ bool DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* 
     }
     m_block_size = MaxBlockLength(features, map);
     m_side->Open(static_cast<float>(sample_rate), m_block_size);
-    return true;
 }
 
 void DspPlugin::Connect(uint32_t port, void* data) {

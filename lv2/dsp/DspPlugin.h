@@ -40,8 +40,9 @@ public:
 
 private:
     DspPlugin() = default;
-    bool Open(double sample_rate, const char* bundle, const LV2_Feature* const* features,
-              const LV2_URID_Map* map, std::string& error);
+    // Throws sehost::HostError, saying why, when the plug-in cannot run.
+    void Open(double sample_rate, const char* bundle, const LV2_Feature* const* features,
+              const LV2_URID_Map* map);
 
     float* PinBuffer(int32_t plug) override;
     void SendToView(int32_t index, int32_t value, const void* data) override;
