@@ -1,6 +1,7 @@
 // The vocabulary both binaries of the plug-in bundle share: the URIs of the plug-in, its view and
 // the messages between them, and the port layout, which both sides derive from the module's own
-// plug table so that neither keeps a copy of it.
+// plug table so that neither keeps a copy of it; and what both do alike with what the LV2 host
+// gives them (its features, the bundle folder, its log).
 //
 // Messages travel as atoms whose type is the message kind and whose body is its payload:
 //   Frame     (plug-in -> view) the 800 frame bytes as the audio half sent them;
@@ -11,9 +12,17 @@
 #include "PlugTable.h"
 #include "plug_ranges.h"
 
+#include <lv2/atom/atom.h>
+#include <lv2/core/lv2.h>
+#include <lv2/log/log.h>
+#include <lv2/urid/urid.h>
+
 #include <cctype>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,8 +46,56 @@ struct Counters {
     int64_t (*sent)(void* instance);
 };
 
-// The module file both binaries load from their own bundle folder.
+// The message kinds as the host maps them, with the atom types that carry them.
+struct MessageUrids {
+    LV2_URID event_transfer = 0;
+    LV2_URID frame = 0;
+    LV2_URID peak = 0;
+    LV2_URID frame_read = 0;
+    LV2_URID sequence = 0;
+};
+
+inline MessageUrids MapMessageUrids(const LV2_URID_Map& map) {
+    const auto id = [&map](const char* uri) { return map.map(map.handle, uri); };
+    return {id(LV2_ATOM__eventTransfer), id(kFrameUri), id(kPeakUri), id(kFrameReadUri),
+            id(LV2_ATOM__Sequence)};
+}
+
+// The data of the feature with this URI in a host's list, or null.
+inline const void* FeatureData(const LV2_Feature* const* features, const char* uri) {
+    for (const LV2_Feature* const* f = features; f != nullptr && *f != nullptr; ++f) {
+        if (std::strcmp((*f)->URI, uri) == 0) {
+            return (*f)->data;
+        }
+    }
+    return nullptr;
+}
+
+// Tells the host's log, as an error, or the standard error stream when the host has no log or
+// maps no URIs.
+inline void LogError(const LV2_Log_Log* log, const LV2_URID_Map* map, const char* format, ...) {
+    const LV2_URID error =
+        log != nullptr && map != nullptr ? map->map(map->handle, LV2_LOG__Error) : 0;
+    va_list args;
+    va_start(args, format);
+    if (error != 0) {
+        log->vprintf(log->handle, error, format, args);
+    } else {
+        std::vfprintf(stderr, format, args);
+    }
+    va_end(args);
+}
+
+// The module file both binaries load from the bundle folder the host names.
 constexpr const char* kModuleFile = "Module.so";
+
+inline std::string ModulePath(const char* bundle_path) {
+    std::string folder = bundle_path != nullptr ? bundle_path : "";
+    if (!folder.empty() && folder.back() != '/') {
+        folder += '/';
+    }
+    return folder + kModuleFile;
+}
 
 // Fixed ports; the module's other plugs follow from kFirstControlPort in plug index order.
 constexpr uint32_t kPortAudioIn = 0;

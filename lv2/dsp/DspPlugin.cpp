@@ -1,6 +1,5 @@
 #include "DspPlugin.h"
 
-#include "Bundle.h"
 #include "HostError.h"
 
 #include <lv2/atom/util.h>
@@ -78,10 +77,7 @@ void DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* 
                                 " Hz is outside the 1000 to 1000000 Hz the module works at");
     }
     if (map != nullptr) {
-        m_urid_sequence = map->map(map->handle, LV2_ATOM__Sequence);
-        m_urid_frame = map->map(map->handle, lv2proto::kFrameUri);
-        m_urid_peak = map->map(map->handle, lv2proto::kPeakUri);
-        m_urid_frame_read = map->map(map->handle, lv2proto::kFrameReadUri);
+        m_urids = lv2proto::MapMessageUrids(*map);
     }
 
     m_library = sehost::ModuleLibrary::Load(lv2proto::ModulePath(bundle));
@@ -182,7 +178,7 @@ void DspPlugin::ReadControls() {
 }
 
 void DspPlugin::ReadMessages() {
-    if (m_control == nullptr || m_urid_sequence == 0 || m_control->atom.type != m_urid_sequence) {
+    if (m_control == nullptr || m_urids.sequence == 0 || m_control->atom.type != m_urids.sequence) {
         return;
     }
     // Walked by hand, trusting no size: an event that claims more than the sequence holds ends
@@ -199,7 +195,7 @@ void DspPlugin::ReadMessages() {
         if (body > total - offset - sizeof(LV2_Atom_Event)) {
             break;
         }
-        if (event->body.type == m_urid_frame_read && body >= sizeof(int32_t)) {
+        if (event->body.type == m_urids.frame_read && body >= sizeof(int32_t)) {
             int32_t value;
             std::memcpy(&value, event + 1, sizeof value);
             m_side->Call(AUDIO_OP_GUI_NOTIFY, 0, value);
@@ -214,12 +210,12 @@ void DspPlugin::ReadMessages() {
 
 void DspPlugin::BeginNotify() {
     m_notify_capacity = 0;
-    if (m_notify == nullptr || m_urid_sequence == 0) {
+    if (m_notify == nullptr || m_urids.sequence == 0) {
         return;
     }
     // The host puts the port's capacity in the atom's size.
     const uint32_t capacity = m_notify->atom.size;
-    m_notify->atom.type = m_urid_sequence;
+    m_notify->atom.type = m_urids.sequence;
     if (capacity < sizeof(LV2_Atom_Sequence_Body)) {
         m_notify->atom.size = 0; // no room even for the sequence header: every message drops
         return;
@@ -253,9 +249,9 @@ float* DspPlugin::PinBuffer(int32_t plug) {
 
 void DspPlugin::SendToView(int32_t index, int32_t value, const void* data) {
     if (data == nullptr) {
-        SendMessage(m_urid_peak, &value, sizeof value);
+        SendMessage(m_urids.peak, &value, sizeof value);
     } else if (index >= 0 && index <= kMaxMessageBytes) {
-        SendMessage(m_urid_frame, data, static_cast<uint32_t>(index));
+        SendMessage(m_urids.frame, data, static_cast<uint32_t>(index));
     } else {
         ++m_dropped;
     }

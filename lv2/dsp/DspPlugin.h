@@ -58,10 +58,7 @@ private:
     lv2proto::PortLayout m_layout;
     int32_t m_block_size = 0;
 
-    LV2_URID m_urid_sequence = 0;
-    LV2_URID m_urid_frame = 0;
-    LV2_URID m_urid_peak = 0;
-    LV2_URID m_urid_frame_read = 0;
+    lv2proto::MessageUrids m_urids; // all 0 without the host's map
 
     const float* m_in = nullptr;
     float* m_out = nullptr;

@@ -6,15 +6,6 @@
 
 namespace lv2ui {
 
-MessageUrids MapMessageUrids(const LV2_URID_Map& map) {
-    MessageUrids urids;
-    urids.event_transfer = map.map(map.handle, LV2_ATOM__eventTransfer);
-    urids.frame = map.map(map.handle, lv2proto::kFrameUri);
-    urids.peak = map.map(map.handle, lv2proto::kPeakUri);
-    urids.frame_read = map.map(map.handle, lv2proto::kFrameReadUri);
-    return urids;
-}
-
 void DeliverPortEvent(ViewHost& host, const MessageUrids& urids, uint32_t port, uint32_t size,
                       uint32_t format, const void* buffer) {
     if (buffer == nullptr) {

@@ -12,14 +12,8 @@
 
 namespace lv2ui {
 
-struct MessageUrids {
-    LV2_URID event_transfer = 0;
-    LV2_URID frame = 0;
-    LV2_URID peak = 0;
-    LV2_URID frame_read = 0;
-};
-
-MessageUrids MapMessageUrids(const LV2_URID_Map& map);
+using lv2proto::MapMessageUrids;
+using lv2proto::MessageUrids;
 
 // Hands one port event to the view's host: a float for a control port (format 0), or a Frame or
 // Peak atom on the notify port. Anything else, a body that runs past the buffer or a peak that is

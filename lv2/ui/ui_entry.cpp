@@ -2,7 +2,6 @@
 // lives inside it. Messages from the plug-in arrive as atoms on the notify port, plug values as
 // control-port events; the view answers through the host's write function. Painting happens on
 // the host's idle calls, when the GUI half has asked for it or the window needs it.
-#include "Bundle.h"
 #include "ModuleLibrary.h"
 #include "PortEvents.h"
 #include "Protocol.h"
