@@ -96,28 +96,6 @@ void ListPlugs(const sehost::Instance& instance) {
     }
 }
 
-// Stacks the view at evenly spread moments, with a thin grey rule between them.
-class ContactSheet {
-public:
-    ContactSheet(int width, int height, int moments)
-        : m_height(height), m_moments(moments),
-          m_canvas(width, moments * height + (moments - 1) * kGap) {
-        m_canvas.Clear(0xFF404040);
-    }
-
-    void Place(int moment, const sehost::ViewCanvas& view) {
-        m_canvas.Place(view, moment * (m_height + kGap));
-    }
-    int Moments() const { return m_moments; }
-    const sehost::ViewCanvas& Canvas() const { return m_canvas; }
-
-private:
-    static constexpr int kGap = 2;
-    int m_height;
-    int m_moments;
-    sehost::ViewCanvas m_canvas;
-};
-
 int Run(int argc, char** argv) {
     preview::Options options;
     try {
@@ -217,9 +195,13 @@ int Run(int argc, char** argv) {
             }
         });
     }
-    std::unique_ptr<ContactSheet> sheet;
+    // The view at evenly spread moments, stacked with a thin grey rule between them.
+    constexpr int kGap = 2;
+    std::unique_ptr<sehost::ViewCanvas> sheet;
     if (!options.sheet.empty()) {
-        sheet = std::make_unique<ContactSheet>(options.width, options.height, options.moments);
+        sheet = std::make_unique<sehost::ViewCanvas>(
+            options.width, options.moments * options.height + (options.moments - 1) * kGap);
+        sheet->Clear(0xFF404040);
     }
 
     // Long inputs report progress: every percent on a terminal, every tenth of the way in a log.
@@ -242,7 +224,7 @@ int Run(int argc, char** argv) {
         if (next_change < changes.size()) {
             want = std::min(want, changes[next_change].sample - instance.Clock());
         }
-        if (sheet && next_moment < sheet->Moments()) {
+        if (sheet && next_moment < options.moments) {
             want = std::min(want, std::max<int64_t>(moment_at(next_moment) - instance.Clock(), 1));
         }
         want = std::min(want, total - instance.Clock());
@@ -270,9 +252,9 @@ int Run(int argc, char** argv) {
             instance.Run(&pending[head], got);
             head += static_cast<size_t>(got);
         }
-        while (sheet && next_moment < sheet->Moments() &&
+        while (sheet && next_moment < options.moments &&
                (instance.Clock() >= moment_at(next_moment) || got == 0)) {
-            sheet->Place(next_moment++, instance.Canvas());
+            sheet->Place(instance.Canvas(), next_moment++ * (options.height + kGap));
         }
         if (progress) {
             const int percent = static_cast<int>(100 * instance.Clock() / total) / step * step;
@@ -296,7 +278,7 @@ int Run(int argc, char** argv) {
         video->Finish(instance.Ticks());
     }
     if (sheet) {
-        sheet->Canvas().WritePng(options.sheet);
+        sheet->WritePng(options.sheet);
     }
     if (!options.out.empty() ||
         (options.series.empty() && options.sheet.empty() && options.video.empty())) {
