@@ -19,14 +19,15 @@ constexpr int32_t kPinStatusChanged = 1;
 
 class AudioSideHost {
 public:
+    // Left as it is, a host that lends the audio pins no buffers and drops the messages.
     class Owner {
     public:
         virtual ~Owner() = default;
         // The buffer behind an audio plug's pin, or null.
-        virtual float* PinBuffer(int32_t plug) = 0;
+        virtual float* PinBuffer(int32_t) { return nullptr; }
         // A display message from the audio side (AUDIO_RQ_SEND_TO_GUI): data, when not null,
         // holds index bytes and is the side's own, valid only during the call.
-        virtual void SendToView(int32_t index, int32_t value, const void* data) = 0;
+        virtual void SendToView(int32_t /*index*/, int32_t /*value*/, const void* /*data*/) {}
     };
 
     // Makes the audio side and reads its plug table into state (each plug at its initial

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace sehost {
 
@@ -109,10 +108,8 @@ void Instance::SetPlug(int32_t index, uint32_t bits) {
 
 float* Instance::PinBuffer(int32_t plug) {
     // Asked for while the audio side is made, too, before the buffers are.
-    if (static_cast<size_t>(plug) >= m_audio_buffers.size() || m_audio_buffers[plug].empty()) {
-        return nullptr;
-    }
-    return m_audio_buffers[plug].data();
+    const bool made = static_cast<size_t>(plug) < m_audio_buffers.size();
+    return made && !m_audio_buffers[plug].empty() ? m_audio_buffers[plug].data() : nullptr;
 }
 
 void Instance::SendToView(int32_t index, int32_t value, const void* data) {

@@ -2,7 +2,6 @@
 
 #include "HostError.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>

@@ -6,16 +6,10 @@
 #include "AudioSideHost.h"
 #include "ModuleLibrary.h"
 #include "PlugTable.h"
-#include "Protocol.h"
-
-#include <lv2/atom/atom.h>
-#include <lv2/core/lv2.h>
-#include <lv2/log/log.h>
-#include <lv2/urid/urid.h>
+#include "Protocol.h" // and the LV2 headers
 
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
 namespace lv2dsp {

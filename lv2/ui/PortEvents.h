@@ -3,10 +3,7 @@
 // reply as an atom for the control port. Kept apart from the window so that it runs without one.
 #pragma once
 
-#include "ViewHost.h"
-
-#include <lv2/atom/atom.h>
-#include <lv2/urid/urid.h>
+#include "ViewHost.h" // and the LV2 headers, through Protocol.h
 
 #include <cstdint>
 
