@@ -75,14 +75,18 @@ void AudioSideHost::Announce(const PlugInfo& plug) {
     if (plug.pin_index < 0 || plug.pin_index >= m_pin_count) {
         return;
     }
+    ++m_depth;
+    SendPinStatus(m_audio, plug.pin_index, SampleClock32());
+    --m_depth;
+}
+
+void SendPinStatus(AudioPlugRecord* audio, int32_t pin, int32_t sample_clock) {
     HostEvent event{};
-    event.time_stamp = SampleClock32();
+    event.time_stamp = sample_clock;
     event.kind = EVENT_PIN_STATUS;
     event.value = kPinStatusChanged;
-    event.target = plug.pin_index;
-    ++m_depth;
-    m_audio->event(m_audio->owner, &event);
-    --m_depth;
+    event.target = pin;
+    audio->event(audio->owner, &event);
 }
 
 void AudioSideHost::Process(int32_t offset, int32_t count) {

@@ -72,6 +72,10 @@ private:
     int64_t m_clock = 0;
 };
 
+// Tells the audio side that the value of the plug behind a pin has changed: a pin-status event
+// stamped with the 32-bit sample clock. Allocates nothing.
+void SendPinStatus(AudioPlugRecord* audio, int32_t pin, int32_t sample_clock);
+
 // Reads the module's plug table through an audio side made for that alone and closed at once;
 // the plugs come without variables. Throws HostError like AudioSideHost.
 std::vector<PlugInfo> ReadPlugTable(const ModuleLibrary& library);

@@ -3,11 +3,7 @@
 #pragma once
 
 #include "AudioSideHost.h"
-#include "ModuleLibrary.h"
-#include "PlugTable.h"
-#include "ViewCanvas.h"
 #include "ViewSideHost.h"
-#include "se_types.h"
 
 #include <cstdint>
 #include <deque>

@@ -208,6 +208,27 @@ void WritePlugVariable(const PlugInfo& plug, uint32_t bits) {
     }
 }
 
+intptr_t AnswerPlugRequest(const std::vector<PlugInfo>& plugs, uint32_t* values, int32_t opcode,
+                           int32_t index, int32_t value, void* ptr, float opt, bool& changed) {
+    changed = false;
+    const bool known = index >= 0 && static_cast<size_t>(index) < plugs.size();
+    if (opcode == GUI_RQ_GET_PIN_VALUE) {
+        if (ptr == nullptr) {
+            return 0;
+        }
+        const uint32_t bits = known ? values[index] : 0;
+        std::memcpy(ptr, &bits, sizeof bits);
+        return known ? 1 : 0;
+    }
+    if (!known || plugs[index].datatype == PIN_TYPE_AUDIO) {
+        return 0;
+    }
+    const uint32_t bits = WrittenBits(plugs[index], value, opt);
+    changed = values[index] != bits;
+    values[index] = bits;
+    return 1;
+}
+
 uint32_t InitialValue(const PlugInfo& plug) {
     if (!plug.default_text || plug.datatype == PIN_TYPE_AUDIO) {
         return 0;

@@ -67,6 +67,12 @@ uint32_t WrittenBits(const PlugInfo& plug, int32_t value, float opt);
 // nothing for plugs without a variable, audio plugs and types of unknown width. Allocates nothing.
 void WritePlugVariable(const PlugInfo& plug, uint32_t bits);
 
+// Answers a view's GUI_RQ_GET_PIN_VALUE or GUI_RQ_SET_PIN_VALUE from values, one per plug: 1
+// when answered, 0 for a plug outside the table, a write of an audio plug or a read with no
+// place to put the value. changed tells whether a write changed a value.
+intptr_t AnswerPlugRequest(const std::vector<PlugInfo>& plugs, uint32_t* values, int32_t opcode,
+                           int32_t index, int32_t value, void* ptr, float opt, bool& changed);
+
 // The value a plug starts with: its default text when it has one it can read, else zero.
 uint32_t InitialValue(const PlugInfo& plug);
 

@@ -3,29 +3,16 @@
 #include "HostError.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace sehost {
-
-namespace {
-
-bool UsableSize(int32_t width, int32_t height) {
-    return width >= 1 && height >= 1 && width <= ViewSideHost::kMaxSide &&
-           height <= ViewSideHost::kMaxSide;
-}
-
-} // namespace
 
 ViewSideHost::ViewSideHost(const ModuleLibrary& library, PlugValues& state, Owner& owner,
                            int32_t width, int32_t height, uint32_t background)
     : m_state(state), m_owner(owner), m_changed(state.plugs.size(), 0), m_background(background) {
-    if (!UsableSize(width, height)) {
+    if (!Resize(width, height)) {
         throw HostError("the view must be 1 to 8192 pixels wide and high");
     }
-    m_canvas = std::make_unique<ViewCanvas>(width, height);
     m_canvas->Clear(m_background);
-    m_size[0] = width;
-    m_size[1] = height;
     auto* view = static_cast<GuiPlugRecord*>(
         library.MakeModule()(0, MODULE_TYPE_GUI, &Entry, reinterpret_cast<intptr_t>(this)));
     if (view == nullptr || view->magic != GUI_PLUG_MAGIC || view->dispatcher == nullptr) {
@@ -56,7 +43,6 @@ intptr_t ViewSideHost::Entry(void* record, int32_t opcode, int32_t index, int32_
 }
 
 intptr_t ViewSideHost::Request(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
-    const bool known = m_state.Has(index);
     switch (opcode) {
     case GUI_RQ_INVALIDATE:
         m_invalid = true;
@@ -65,25 +51,15 @@ intptr_t ViewSideHost::Request(int32_t opcode, int32_t index, int32_t value, voi
     case GUI_RQ_NOTIFY_AUDIO:
         m_owner.NotifyAudio(index, value, ptr);
         return 0;
-    case GUI_RQ_GET_PIN_VALUE: {
-        if (ptr == nullptr) {
-            return 0;
-        }
-        const uint32_t bits = known ? m_state.values[index] : 0;
-        std::memcpy(ptr, &bits, sizeof bits);
-        return known ? 1 : 0;
-    }
+    case GUI_RQ_GET_PIN_VALUE:
     case GUI_RQ_SET_PIN_VALUE: {
-        if (!known || m_state.plugs[index].datatype == PIN_TYPE_AUDIO) {
-            return 0;
+        bool changed = false;
+        const intptr_t answer = AnswerPlugRequest(m_state.plugs, m_state.values.data(), opcode,
+                                                  index, value, ptr, opt, changed);
+        if (changed) {
+            m_owner.PlugWritten(m_state.plugs[index]);
         }
-        const PlugInfo& plug = m_state.plugs[index];
-        const uint32_t bits = WrittenBits(plug, value, opt);
-        if (m_state.values[index] != bits) {
-            m_state.values[index] = bits;
-            m_owner.PlugWritten(plug);
-        }
-        return 1;
+        return answer;
     }
     default: // the size and close requests (GUI_RQ_3, 4, 22) and anything unknown
         return 0;
@@ -128,7 +104,7 @@ void ViewSideHost::DeliverChanges() {
 }
 
 bool ViewSideHost::Resize(int32_t width, int32_t height) {
-    if (!UsableSize(width, height)) {
+    if (width < 1 || height < 1 || width > kMaxSide || height > kMaxSide) {
         return false;
     }
     if (width == m_size[0] && height == m_size[1]) {

@@ -133,8 +133,6 @@ inline std::string PortSymbol(const std::string& name) {
 
 // The range a control port offers for a plug: the module's own for its whole-number and real
 // plugs, the choices' span for a choice, 0 to 1 for a switch.
-using PlugRange = ::PlugRange;
-
 inline PlugRange RangeOf(const sehost::PlugInfo& plug) {
     switch (plug.datatype) {
     case PIN_TYPE_ENUM: {

@@ -4,8 +4,6 @@
 #pragma once
 
 #include "AudioSideHost.h"
-#include "ModuleLibrary.h"
-#include "PlugTable.h"
 #include "Protocol.h" // and the LV2 headers
 
 #include <cstdint>
@@ -63,7 +61,7 @@ private:
     struct AudioControl {
         uint32_t slot; // in m_control_ports
         const sehost::PlugInfo* plug;
-        lv2proto::PlugRange range;
+        PlugRange range;
         uint32_t seen;
         bool seen_valid;
     };

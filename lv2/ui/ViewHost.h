@@ -6,8 +6,6 @@
 // message decoding.
 #pragma once
 
-#include "ModuleLibrary.h"
-#include "PlugTable.h"
 #include "Protocol.h"
 #include "ViewSideHost.h"
 

@@ -7,33 +7,30 @@
 #include "plugs.h"
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
 namespace validator {
 
-// Answers GUI_RQ_GET_PIN_VALUE and GUI_RQ_SET_PIN_VALUE. A request that a sound view never makes
-// (no place to read into, a plug outside the table) is answered 0 and named in error.
+// Answers GUI_RQ_GET_PIN_VALUE and GUI_RQ_SET_PIN_VALUE as the hosting library does. A request
+// that a sound view never makes (no place to read into, a plug outside the table, a write of the
+// audio plug) is answered 0 and named in error.
 inline intptr_t AnswerPlugValueRequest(uint32_t (&values)[PLUG_COUNT],
                                        const std::vector<sehost::PlugInfo>& plugs, int32_t opcode,
                                        int32_t index, int32_t value, void* ptr, float opt,
                                        std::string& error) {
-    if (opcode == GUI_RQ_GET_PIN_VALUE) {
-        if (ptr == nullptr) {
-            error = "GUI_RQ_GET_PIN_VALUE without a location";
-            return 0;
-        }
-        const uint32_t bits = (index >= 0 && index < PLUG_COUNT) ? values[index] : 0;
-        std::memcpy(ptr, &bits, sizeof bits);
-        return 1;
+    bool changed = false;
+    const intptr_t answer =
+        plugs.size() == PLUG_COUNT
+            ? sehost::AnswerPlugRequest(plugs, values, opcode, index, value, ptr, opt, changed)
+            : 0;
+    if (answer == 0) {
+        error = opcode == GUI_RQ_GET_PIN_VALUE && ptr == nullptr
+                    ? "GUI_RQ_GET_PIN_VALUE without a location"
+                    : "the view " + std::string(opcode == GUI_RQ_GET_PIN_VALUE ? "read" : "wrote") +
+                          " plug " + std::to_string(index);
     }
-    if (index < 0 || index >= PLUG_COUNT) {
-        error = "the view wrote plug " + std::to_string(index);
-        return 0;
-    }
-    values[index] = sehost::WrittenBits(plugs[index], value, opt);
-    return 1;
+    return answer;
 }
 
 } // namespace validator

@@ -1,6 +1,7 @@
 #include "ThreadedValidator.h"
 
 #include "CaptureModel.h"
+#include "AudioSideHost.h"
 #include "LentSurface.h"
 #include "PlugTable.h"
 #include "PlugValueRequests.h"
@@ -287,7 +288,7 @@ intptr_t ThreadedHost::ViewRequest(Instance& in, int32_t opcode, int32_t index, 
 // A plug change on the audio side, as a host makes it between blocks: the variable, then a
 // pin-status event at the sample clock.
 void ThreadedHost::ApplyAudioPlug(Instance& in, int32_t plug, int16_t value) {
-    std::memcpy(in.plugs[plug].variable, &value, sizeof value);
+    sehost::WritePlugVariable(in.plugs[plug], sehost::NormaliseInt(PIN_TYPE_ENUM, value));
     if (plug == PLUG_DISPLAY_TYPE) {
         in.type = value;
         if (value >= DISPLAY_FIRST_PERIOD) {
@@ -299,14 +300,9 @@ void ThreadedHost::ApplyAudioPlug(Instance& in, int32_t plug, int16_t value) {
     } else {
         in.active = value;
     }
-    HostEvent e{};
-    e.time_stamp = static_cast<int32_t>(in.clock);
-    e.kind = EVENT_PIN_STATUS;
-    e.value = 1;
-    e.target = in.plugs[plug].pin_index;
     t_called = in.audio;
     probe::Begin();
-    in.audio->event(in.audio->owner, &e);
+    sehost::SendPinStatus(in.audio, in.plugs[plug].pin_index, static_cast<int32_t>(in.clock));
     CheckQuiet("a pin-status event");
     t_called = nullptr;
 }
