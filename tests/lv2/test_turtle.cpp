@@ -69,6 +69,23 @@ TEST(Turtle, ARenamedPlugChangesTheDescriptionLilvReads) {
     rmdir(dir.c_str());
 }
 
+TEST(Turtle, PortRangesFollowThePlugNotItsName) {
+    lv2turtle::ModuleDescription module = FreshModule();
+    const lv2proto::PortLayout named = lv2proto::LayoutPorts(module.plugs);
+    for (sehost::PlugInfo& plug : module.plugs) {
+        plug.name = "Plug " + std::to_string(plug.index);
+    }
+    const lv2proto::PortLayout renamed = lv2proto::LayoutPorts(module.plugs);
+    ASSERT_EQ(renamed.controls.size(), named.controls.size());
+    for (size_t i = 0; i < named.controls.size(); ++i) {
+        EXPECT_EQ(renamed.controls[i].range.min, named.controls[i].range.min) << i;
+        EXPECT_EQ(renamed.controls[i].range.max, named.controls[i].range.max) << i;
+    }
+    EXPECT_EQ(named.controls[3].range.min, -1.0f); // the background's red: "no background"
+    const lv2turtle::BundleFiles files{"dsp.so", "ui.so", "p.ttl"};
+    EXPECT_NE(lv2turtle::PluginTurtle(module, files).find("\"No background\""), std::string::npos);
+}
+
 TEST(Turtle, SymbolsAreValidAndDistinct) {
     EXPECT_EQ(lv2proto::PortSymbol("Background Alpha (blend)"), "background_alpha_blend");
     EXPECT_EQ(lv2proto::PortSymbol("Shading X%"), "shading_x");
