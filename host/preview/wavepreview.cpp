@@ -130,6 +130,10 @@ int Run(int argc, char** argv) {
         std::fputs(preview::Usage("wavepreview").c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("wavepreview %s\n", WAVEFORM_VERSION);
+        return 0;
+    }
     if (!options.video.empty()) {
         try {
             preview::VideoFormatFor(options.video);
