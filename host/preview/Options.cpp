@@ -326,7 +326,8 @@ std::string Usage(const std::string& program) {
            "\n"
            "Host:\n"
            "  --module FILE         the module library (default: " MODULE_FILE_NAME
-           " beside this program)\n"
+           " beside this program,\n"
+           "                        else the installed plug-in's)\n"
            "  --block N             samples per audio block, 1 to 8192 (default 256)\n"
            "  --fps N               paints per second of audio time (default 30)\n"
            "  --size WxH            the view in pixels, up to 4096 each (default 400x100)\n"
