@@ -57,6 +57,7 @@ set(staged ${PROJECT_BINARY_DIR}/packaging)
 
 # The copyright file in Debian's machine-readable form, the licence text from LICENSE.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE licence)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
 string(REGEX REPLACE "^MIT License\n\n(Copyright [^\n]*)\n\n" "" licence_text "${licence}")
 string(REGEX MATCH "Copyright [^\n]*" copyright_line "${licence}")
 string(REGEX REPLACE "^Copyright (\\(c\\) )?" "" copyright_holder "${copyright_line}")
