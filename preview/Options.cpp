@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace preview {
@@ -13,6 +14,13 @@ using sehost::HostError;
 using sehost::PlugInfo;
 
 namespace {
+
+// A bound as a person writes it: 1, 0.1, 4096, not 1.000000.
+std::string Bound(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.10g", value);
+    return text;
+}
 
 double Number(const std::string& option, const std::string& text, double low, double high) {
     char* end = nullptr;
@@ -23,8 +31,8 @@ double Number(const std::string& option, const std::string& text, double low, do
         throw HostError(option + " takes a number, not \"" + text + "\"");
     }
     if (value < low || value > high) {
-        throw HostError(option + " must lie between " + std::to_string(low).substr(0, 8) + " and " +
-                        std::to_string(high).substr(0, 10) + ", not " + text);
+        throw HostError(option + " must lie between " + Bound(low) + " and " + Bound(high) +
+                        ", not " + text);
     }
     return value;
 }
@@ -166,6 +174,14 @@ Options ParseOptions(int argc, const char* const* argv) {
             }
             return argv[++i];
         };
+        // An empty name would quietly fall back to the default file or signal.
+        const auto take_name = [&]() -> std::string {
+            std::string name = take();
+            if (name.empty()) {
+                throw HostError(arg + " needs a file name, not an empty one");
+            }
+            return name;
+        };
         const auto flag = [&] {
             if (has_value) {
                 throw HostError(arg + " takes no value");
@@ -174,6 +190,9 @@ Options ParseOptions(int argc, const char* const* argv) {
         if (arg == "-h" || arg == "--help") {
             flag();
             o.help = true;
+        } else if (arg == "--version") {
+            flag();
+            o.version = true;
         } else if (arg == "--list") {
             flag();
             o.list_plugs = true;
@@ -181,7 +200,7 @@ Options ParseOptions(int argc, const char* const* argv) {
             flag();
             o.quiet = true;
         } else if (arg == "--log") {
-            o.log = take();
+            o.log = take_name();
         } else if (arg == "--at") {
             const std::string text = take();
             const size_t colon = text.find(':');
@@ -191,9 +210,9 @@ Options ParseOptions(int argc, const char* const* argv) {
             o.changes.push_back({Number(arg, text.substr(0, colon), 0.0, 86400.0),
                                  Split(arg, text.substr(colon + 1))});
         } else if (arg == "--module") {
-            o.module_path = take();
+            o.module_path = take_name();
         } else if (arg == "-i" || arg == "--input") {
-            o.input = take();
+            o.input = take_name();
         } else if (arg == "--channel") {
             const std::string text = take();
             o.channel = text == "mix" ? 0 : Whole(arg, text, 1, 1024);
@@ -214,13 +233,13 @@ Options ParseOptions(int argc, const char* const* argv) {
             o.width = Whole(arg + " width", text.substr(0, x), 1, 4096);
             o.height = Whole(arg + " height", text.substr(x + 1), 1, 4096);
         } else if (arg == "-o" || arg == "--out") {
-            o.out = take();
+            o.out = take_name();
         } else if (arg == "--series") {
-            o.series = take();
+            o.series = take_name();
         } else if (arg == "--sheet") {
-            o.sheet = take();
+            o.sheet = take_name();
         } else if (arg == "--video") {
-            o.video = take();
+            o.video = take_name();
         } else if (arg == "--moments") {
             o.moments = Whole(arg, take(), 1, 64);
         } else if (arg == "-s" || arg == "--set") {
@@ -307,7 +326,8 @@ std::string Usage(const std::string& program) {
            "\n"
            "Host:\n"
            "  --module FILE         the module library (default: " MODULE_FILE_NAME
-           " beside this program)\n"
+           " beside this program,\n"
+           "                        else the installed plug-in's)\n"
            "  --block N             samples per audio block, 1 to 8192 (default 256)\n"
            "  --fps N               paints per second of audio time (default 30)\n"
            "  --size WxH            the view in pixels, up to 4096 each (default 400x100)\n"
@@ -338,6 +358,7 @@ std::string Usage(const std::string& program) {
            "                        sample clock and a digest of each message's bytes\n"
            "  -q, --quiet           no progress line\n"
            "  -h, --help            this text\n"
+           "  --version             the version\n"
            "\n"
            "Examples:\n"
            "  " +

@@ -30,6 +30,7 @@ struct TimedValue {
 
 struct Options {
     bool help = false;
+    bool version = false;
     bool list_plugs = false;
     bool quiet = false;
     std::string module_path; // empty: the module library beside the program

@@ -42,6 +42,20 @@ std::string ProgramDirectory(const char* argv0) {
     return slash == std::string::npos ? "." : self.substr(0, slash);
 }
 
+// Beside the program in a build; an installed program shares the plug-in bundle's copy.
+std::string DefaultModulePath(const char* argv0) {
+    const std::string beside = ProgramDirectory(argv0) + "/" MODULE_FILE_NAME;
+#ifdef INSTALLED_MODULE_DIR
+    if (FILE* file = std::fopen(beside.c_str(), "rb")) {
+        std::fclose(file);
+        return beside;
+    }
+    return ProgramDirectory(argv0) + "/../" INSTALLED_MODULE_DIR "/" MODULE_FILE_NAME;
+#else
+    return beside;
+#endif
+}
+
 bool ErrorsGoToATerminal() {
 #ifdef _WIN32
     return _isatty(2) != 0;
@@ -108,6 +122,10 @@ int Run(int argc, char** argv) {
         std::fputs(preview::Usage("wavepreview").c_str(), stdout);
         return 0;
     }
+    if (options.version) {
+        std::printf("wavepreview %s\n", WAVEFORM_VERSION);
+        return 0;
+    }
     if (!options.video.empty()) {
         try {
             preview::VideoFormatFor(options.video);
@@ -116,9 +134,8 @@ int Run(int argc, char** argv) {
             return 2;
         }
     }
-    const std::string module_path = options.module_path.empty()
-                                        ? ProgramDirectory(argv[0]) + "/" MODULE_FILE_NAME
-                                        : options.module_path;
+    const std::string module_path =
+        options.module_path.empty() ? DefaultModulePath(argv[0]) : options.module_path;
     auto library = sehost::ModuleLibrary::Load(module_path);
 
     std::unique_ptr<preview::Signal> signal;

@@ -222,6 +222,12 @@ TEST(Preview, TheSameRunTwiceGivesTheSameBytes) {
     EXPECT_EQ(FileBytes(dir + "/last_a.png"), FileBytes(dir + "/last_b.png"));
 }
 
+TEST(Preview, TellsItsVersion) {
+    const Outcome version = Preview("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.output, "wavepreview " WAVEFORM_VERSION "\n");
+}
+
 TEST(Preview, RefusesBadInputWithAMessage) {
     const Outcome missing = Preview("-i /nonexistent/sound.wav -o /dev/null");
     EXPECT_NE(missing.status, 0);
@@ -247,9 +253,23 @@ TEST(Preview, RefusesBadInputWithAMessage) {
     EXPECT_NE(option.status, 0);
     EXPECT_NE(option.output.find("unknown option"), std::string::npos) << option.output;
 
-    const Outcome range = Preview("--blend Waveform=300 -o /dev/null");
-    EXPECT_NE(range.status, 0);
-    EXPECT_NE(range.output.find("between"), std::string::npos) << range.output;
+    const std::pair<const char*, const char*> ranges[] = {
+        {"--blend Waveform=300", "between 0 and 255, not 300"},
+        {"--size 0x10", "between 1 and 4096, not 0"},
+        {"--fps 0.01", "between 0.1 and 1000, not 0.01"},
+    };
+    for (const auto& [arguments, bounds] : ranges) {
+        const Outcome range = Preview(std::string(arguments) + " -o /dev/null");
+        EXPECT_EQ(range.status, 2) << arguments;
+        EXPECT_NE(range.output.find(bounds), std::string::npos) << range.output;
+    }
+
+    // An empty name must not fall back to writing preview.png.
+    for (const char* option : {"-o", "--video", "--series"}) {
+        const Outcome empty = Preview(std::string(option) + " ''");
+        EXPECT_EQ(empty.status, 2) << option;
+        EXPECT_NE(empty.output.find("needs a file name"), std::string::npos) << empty.output;
+    }
 
     const Outcome module = Preview("--module /nonexistent/Module.so");
     EXPECT_NE(module.status, 0);

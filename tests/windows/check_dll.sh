@@ -4,9 +4,10 @@
 #   - the export directory names the library Module.dll;
 #   - the marker text "SE_MODULE" followed by a zero byte somewhere in the file;
 #   - imports of system DLLs only (no C++ runtime, libgcc or winpthread DLL beside it);
-#   - the PE machine type of the preset (i386 for win32, x86-64 for win64).
+#   - the PE machine type of the preset (i386 for win32, x86-64 for win64);
+#   - a version resource giving VERSION (MAJOR.MINOR.PATCH) as text and as the fixed numbers.
 #
-# usage: check_dll.sh DLL OBJDUMP MACHINE PRESET
+# usage: check_dll.sh DLL OBJDUMP MACHINE PRESET VERSION
 #   MACHINE is i386 or x86-64; PRESET names the CMake preset that builds the DLL.
 # Exit 0 when every check passes, 1 when one fails, 77 (skipped) when the DLL is not built.
 
@@ -14,6 +15,7 @@ dll=$1
 objdump=$2
 machine=$3
 preset=$4
+version=$5
 
 if [ ! -f "$dll" ]; then
     echo "SKIP: $dll does not exist. Build the $preset preset first:"
@@ -111,6 +113,30 @@ elif [ "$machine_word" = "$expected_word" ]; then
     pass "machine type $machine (0x$machine_word)"
 else
     fail "machine type 0x$machine_word, expected $machine (0x$expected_word)"
+fi
+
+# ---- Version resource -------------------------------------------------------------------------
+# The texts are UTF-16; the fixed record follows its signature 0xFEEF04BD and the structure's
+# version, its file version as (minor, major) and (build, patch) 16-bit words.
+for key in FileVersion ProductVersion; do
+    text=$(strings -el "$dll" | sed -n "/^$key\$/{n;p;q;}")
+    if [ "$text" = "$version" ]; then
+        pass "version resource $key $text"
+    else
+        fail "version resource $key is '$text', expected $version"
+    fi
+done
+fixed_offset=$(LC_ALL=C grep -obUaP '\xbd\x04\xef\xfe' "$dll" | head -n 1 | cut -d: -f1)
+if [ -z "$fixed_offset" ]; then
+    fail "no fixed version record in $dll"
+else
+    # shellcheck disable=SC2046
+    set -- $(od -A n -t u2 -j $((fixed_offset + 8)) -N 8 "$dll")
+    if [ "$2.$1.$4" = "$version" ] && [ "$3" = 0 ]; then
+        pass "fixed file version $2.$1.$4.$3"
+    else
+        fail "fixed file version $2.$1.$4.$3, expected $version.0"
+    fi
 fi
 
 if [ "$failures" -ne 0 ]; then
