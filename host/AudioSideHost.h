@@ -56,7 +56,6 @@ public:
     int64_t Clock() const { return m_clock; }
     // The 32-bit sample clock the module sees: the low 32 bits of Clock.
     int32_t SampleClock32() const { return static_cast<int32_t>(static_cast<uint32_t>(m_clock)); }
-    int32_t PinCount() const { return m_pin_count; }
 
 private:
     static intptr_t Entry(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
