@@ -1,6 +1,6 @@
 // generate_turtle MODULE OUTDIR: loads the built module through the host library, reads its
-// plug table and the values a fresh instance shows, and writes the bundle's manifest.ttl and
-// plug-in description into OUTDIR.
+// plug table and the values a fresh instance shows ("Active" made ON), and writes the bundle's
+// manifest.ttl and plug-in description, with the project's version, into OUTDIR.
 #include "HostError.h"
 #include "Instance.h"
 #include "ModuleLibrary.h"
@@ -43,6 +43,9 @@ int main(int argc, char** argv) {
                 module.defaults.push_back(instance.PlugValue(plug.index));
             }
         }
+        lv2turtle::StartActive(module);
+        module.minor_version = STRIP_VIEWER_MINOR_VERSION;
+        module.micro_version = STRIP_VIEWER_MICRO_VERSION;
         const lv2turtle::BundleFiles files{"strip_viewer_dsp.so", "strip_viewer_ui.so",
                                            "strip-viewer.ttl"};
         const std::string folder = std::string(argv[2]) + "/";
