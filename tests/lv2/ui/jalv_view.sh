@@ -2,8 +2,9 @@
 # The plug-in with its view in jalv's GTK host on a virtual X server, with a JACK server on its
 # dummy driver and JACK's sine example client playing into the plug-in. Screenshots of the area
 # jalv gives the view must show the view filling it from the first picture, with a trace that
-# moves while "Active" is ON, fill it again once the window is made larger, and stand still once
-# a preset chosen from jalv's Presets menu (with the keyboard, as a user would) has set HOLD.
+# moves while "Active" is ON (as the plug-in starts), fill it again once the window is made
+# larger, and stand still once a preset chosen from jalv's Presets menu (with the keyboard, as a
+# user would) has set HOLD.
 #
 #   jalv_view.sh LV2_PATH WORK_DIR        exits 77 (skipped) when a program it needs is missing
 set -uo pipefail
@@ -62,7 +63,7 @@ jackd --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
 pids+=($!)
 wait_for 100 jack_lsp || fail "the JACK server did not start"
 
-jalv.gtk3 -x --jack-name viewtest -c active=1 "$uri" >"$work/jalv.log" 2>&1 &
+jalv.gtk3 -x --jack-name viewtest "$uri" >"$work/jalv.log" 2>&1 &
 jalv=$!
 pids+=($jalv)
 jack_simple_client >"$work/sine.log" 2>&1 &
