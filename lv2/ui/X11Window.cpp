@@ -90,8 +90,9 @@ X11Window::Events X11Window::Poll() {
             }
         } else if (event.type == ConfigureNotify && event.xconfigure.window == m_parent) {
             // Several may be queued, and ours may not yet show the last resize asked for:
-            // the parent's size is read once they are all handled.
-            m_parent_changed = true;
+            // the parent's size is read once they are all handled. A move changes nothing.
+            m_parent_changed = m_parent_changed || event.xconfigure.width != m_parent_width ||
+                               event.xconfigure.height != m_parent_height;
         }
     }
     if (m_parent_changed && FollowParent()) {
@@ -116,6 +117,8 @@ bool X11Window::FollowParent() {
     if (found == 0) {
         return false;
     }
+    m_parent_width = parent.width;
+    m_parent_height = parent.height;
     const int32_t width = std::clamp(parent.width, 1, m_max_side);
     const int32_t height = std::clamp(parent.height, 1, m_max_side);
     if (width == m_width && height == m_height) {

@@ -42,7 +42,8 @@ public:
     };
     // Handles what the server sent since the last call. The window fills its parent (up to the
     // largest size): the first call takes the parent's size as it is then, later calls follow
-    // its changes, and a size taken is reported at once, not when the server confirms it.
+    // its size changes, and a size taken is reported at once, not when the server confirms it.
+    // A host that sizes the window itself is followed too.
     Events Poll();
 
     // Copies the picture to the window, top left, and sends it to the server.
@@ -59,6 +60,8 @@ private:
     int32_t m_width;
     int32_t m_height;
     int32_t m_max_side;
+    int32_t m_parent_width = 0; // as last read
+    int32_t m_parent_height = 0;
     bool m_parent_changed = true; // the parent's size is still to be read
 };
 
