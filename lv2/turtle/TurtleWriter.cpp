@@ -13,6 +13,7 @@ namespace {
 
 const char kPrefixes[] = "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
                          "@prefix doap: <http://usefulinc.com/ns/doap#> .\n"
+                         "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
                          "@prefix log:  <http://lv2plug.in/ns/ext/log#> .\n"
                          "@prefix lv2:  <http://lv2plug.in/ns/lv2core#> .\n"
                          "@prefix opts: <http://lv2plug.in/ns/ext/options#> .\n"
@@ -21,6 +22,9 @@ const char kPrefixes[] = "@prefix atom: <http://lv2plug.in/ns/ext/atom#> .\n"
                          "@prefix rsz:  <http://lv2plug.in/ns/ext/resize-port#> .\n"
                          "@prefix ui:   <http://lv2plug.in/ns/extensions/ui#> .\n"
                          "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
+
+const char kMaintainer[] = "Strip Viewer developers";
+const char kLicense[] = "http://opensource.org/licenses/MIT";
 
 // Room on the notify port for a few frames and a 4096-sample block of 1 ms peaks.
 constexpr int kNotifyMinimumSize = 8192;
@@ -102,6 +106,21 @@ std::string Number(double value) {
     return text;
 }
 
+void StartActive(ModuleDescription& module) {
+    for (const sehost::PlugInfo& plug : module.plugs) {
+        if (plug.name != "Active") {
+            continue;
+        }
+        for (const sehost::Choice& choice : plug.choices) {
+            if (choice.name == "ON" && static_cast<size_t>(plug.index) < module.defaults.size()) {
+                module.defaults[plug.index] = static_cast<uint32_t>(choice.value);
+                return;
+            }
+        }
+    }
+    throw sehost::HostError("the module has no plug \"Active\" with a choice \"ON\"");
+}
+
 std::string ManifestTurtle(const BundleFiles& files) {
     std::ostringstream out;
     out << kPrefixes;
@@ -125,8 +144,12 @@ std::string PluginTurtle(const ModuleDescription& module, const BundleFiles& fil
     std::ostringstream out;
     out << kPrefixes;
     out << Uri(lv2proto::kPluginUri) << "\n"
-        << "    a lv2:Plugin , lv2:AnalyserPlugin ;\n"
+        << "    a lv2:Plugin , lv2:AnalyserPlugin , doap:Project ;\n"
         << "    doap:name " << Literal(module.name) << " ;\n"
+        << "    doap:maintainer [ foaf:name " << Literal(kMaintainer) << " ] ;\n"
+        << "    doap:license " << Uri(kLicense) << " ;\n"
+        << "    lv2:minorVersion " << module.minor_version << " ;\n"
+        << "    lv2:microVersion " << module.micro_version << " ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , log:log , opts:options ;\n"
         << "    ui:ui " << Uri(lv2proto::kUiUri) << " ;\n"
         << "    lv2:port [\n"
@@ -170,6 +193,18 @@ std::string PluginTurtle(const ModuleDescription& module, const BundleFiles& fil
         out << "    ]";
     }
     out << " .\n\n";
+    // The message types, as the atom ports' atom:supports names them.
+    const std::pair<const char*, const char*> messages[] = {
+        {lv2proto::kFrameUri, "the 800 frame bytes, plug-in to view"},
+        {lv2proto::kPeakUri, "one int32, the peak value, plug-in to view"},
+        {lv2proto::kFrameReadUri, "one int32, the view's frame-read reply, view to plug-in"}};
+    for (const auto& [uri, body] : messages) {
+        out << Uri(uri) << "\n"
+            << "    a rdfs:Class ;\n"
+            << "    rdfs:subClassOf atom:Atom ;\n"
+            << "    rdfs:comment " << Literal(std::string("A message atom: ") + body + ".")
+            << " .\n\n";
+    }
     // The view needs a window of the host's to open in, so a parent is required.
     out << Uri(lv2proto::kUiUri) << "\n"
         << "    a ui:X11UI ;\n"

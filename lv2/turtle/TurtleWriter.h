@@ -21,7 +21,15 @@ struct ModuleDescription {
     std::string name;
     std::vector<sehost::PlugInfo> plugs;
     std::vector<uint32_t> defaults;
+    // The project's release, as hosts compare plug-in versions.
+    int minor_version = 0;
+    int micro_version = 0;
 };
+
+// Makes "Active" start ON: in an LV2 host a display shows the signal as soon as it is
+// inserted, while the module itself starts OFF as its modular host expects. Throws
+// sehost::HostError when the table has no "Active" plug with an "ON" choice.
+void StartActive(ModuleDescription& module);
 
 std::string ManifestTurtle(const BundleFiles& files);
 // Throws sehost::HostError when the table has no audio input.

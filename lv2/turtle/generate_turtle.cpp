@@ -1,7 +1,7 @@
 // generate_turtle MODULE OUTDIR DSP_BINARY UI_BINARY DESCRIPTION: loads the built module through
-// the host library, reads its plug table and the values a fresh instance shows, and writes the
-// bundle's manifest.ttl and plug-in description (the file DESCRIPTION) into OUTDIR, naming the
-// bundle's two binaries as the build made them.
+// the host library, reads its plug table and the values a fresh instance shows ("Active" made
+// ON), and writes the bundle's manifest.ttl and plug-in description (the file DESCRIPTION), with
+// the project's version, into OUTDIR, naming the bundle's two binaries as the build made them.
 #include "HostError.h"
 #include "Instance.h"
 #include "ModuleLibrary.h"
@@ -44,6 +44,9 @@ int main(int argc, char** argv) {
                 module.defaults.push_back(instance.PlugValue(plug.index));
             }
         }
+        lv2turtle::StartActive(module);
+        module.minor_version = STRIP_VIEWER_MINOR_VERSION;
+        module.micro_version = STRIP_VIEWER_MICRO_VERSION;
         const lv2turtle::BundleFiles files{argv[3], argv[4], argv[5]};
         const std::string folder = std::string(argv[2]) + "/";
         WriteFile(folder + "manifest.ttl", lv2turtle::ManifestTurtle(files));

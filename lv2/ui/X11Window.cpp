@@ -6,6 +6,7 @@
 #include <X11/Xutil.h>
 #include <cairo-xlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -23,8 +24,8 @@ int NoteError(Display*, XErrorEvent*) {
 
 } // namespace
 
-X11Window::X11Window(unsigned long parent, int32_t width, int32_t height)
-    : m_parent(parent), m_width(width), m_height(height) {
+X11Window::X11Window(unsigned long parent, const Sizes& sizes)
+    : m_parent(parent), m_width(sizes.width), m_height(sizes.height), m_max_side(sizes.max_side) {
     m_display = XOpenDisplay(nullptr);
     if (m_display == nullptr) {
         throw sehost::HostError("cannot open the X display \"" +
@@ -36,7 +37,7 @@ X11Window::X11Window(unsigned long parent, int32_t width, int32_t height)
     XWindowAttributes parent_attributes{};
     const Status found = XGetWindowAttributes(m_display, parent, &parent_attributes);
     if (found != 0) {
-        m_window = XCreateSimpleWindow(m_display, parent, 0, 0, width, height, 0,
+        m_window = XCreateSimpleWindow(m_display, parent, 0, 0, m_width, m_height, 0,
                                        BlackPixel(m_display, DefaultScreen(m_display)),
                                        BlackPixel(m_display, DefaultScreen(m_display)));
         // Size changes of the parent are how an embedding host resizes the view.
@@ -51,11 +52,20 @@ X11Window::X11Window(unsigned long parent, int32_t width, int32_t height)
         throw sehost::HostError(std::string("the parent window ") + id + " does not exist");
     }
     XStoreName(m_display, m_window, kWindowName);
+    // Embedding hosts size their area from these: the base size is the one to open at.
+    XSizeHints hints{};
+    hints.flags = PSize | PBaseSize | PMinSize | PMaxSize;
+    hints.width = hints.base_width = m_width;
+    hints.height = hints.base_height = m_height;
+    hints.min_width = sizes.min_width;
+    hints.min_height = sizes.min_height;
+    hints.max_width = hints.max_height = m_max_side;
+    XSetWMNormalHints(m_display, m_window, &hints);
     XSelectInput(m_display, m_window, ExposureMask | StructureNotifyMask);
     XMapWindow(m_display, m_window);
     const int screen = DefaultScreen(m_display);
     m_surface = cairo_xlib_surface_create(m_display, m_window, DefaultVisual(m_display, screen),
-                                          width, height);
+                                          m_width, m_height);
     XFlush(m_display);
 }
 
@@ -79,11 +89,14 @@ X11Window::Events X11Window::Poll() {
                 events.resized = true;
             }
         } else if (event.type == ConfigureNotify && event.xconfigure.window == m_parent) {
-            // Ours follows in a ConfigureNotify of its own.
-            if (event.xconfigure.width != m_width || event.xconfigure.height != m_height) {
-                XResizeWindow(m_display, m_window, event.xconfigure.width, event.xconfigure.height);
-            }
+            // Several may be queued, and ours may not yet show the last resize asked for:
+            // the parent's size is read once they are all handled. A move changes nothing.
+            m_parent_changed = m_parent_changed || event.xconfigure.width != m_parent_width ||
+                               event.xconfigure.height != m_parent_height;
         }
+    }
+    if (m_parent_changed && FollowParent()) {
+        events.resized = true;
     }
     if (events.resized) {
         cairo_xlib_surface_set_size(m_surface, m_width, m_height);
@@ -92,6 +105,29 @@ X11Window::Events X11Window::Poll() {
     events.width = m_width;
     events.height = m_height;
     return events;
+}
+
+bool X11Window::FollowParent() {
+    m_parent_changed = false;
+    // The host may have destroyed the parent already; that must not end the process.
+    XWindowAttributes parent{};
+    const auto previous = XSetErrorHandler(&NoteError);
+    const Status found = XGetWindowAttributes(m_display, m_parent, &parent);
+    XSetErrorHandler(previous);
+    if (found == 0) {
+        return false;
+    }
+    m_parent_width = parent.width;
+    m_parent_height = parent.height;
+    const int32_t width = std::clamp(parent.width, 1, m_max_side);
+    const int32_t height = std::clamp(parent.height, 1, m_max_side);
+    if (width == m_width && height == m_height) {
+        return false;
+    }
+    XResizeWindow(m_display, m_window, width, height);
+    m_width = width;
+    m_height = height;
+    return true;
 }
 
 void X11Window::Show(cairo_surface_t* picture) {

@@ -20,6 +20,9 @@ namespace {
 
 constexpr int32_t kInitialWidth = 480;
 constexpr int32_t kInitialHeight = 120;
+// Enough to read a trace; hosts may still give less, and the view then fills what it gets.
+constexpr int32_t kMinWidth = 120;
+constexpr int32_t kMinHeight = 40;
 
 class View final : public lv2ui::HostLink {
 public:
@@ -29,7 +32,9 @@ public:
         m_library = sehost::ModuleLibrary::Load(lv2proto::ModulePath(bundle_path));
         m_host =
             std::make_unique<lv2ui::ViewHost>(*m_library, *this, kInitialWidth, kInitialHeight);
-        m_window = std::make_unique<lv2ui::X11Window>(parent, kInitialWidth, kInitialHeight);
+        m_window = std::make_unique<lv2ui::X11Window>(
+            parent, lv2ui::X11Window::Sizes{kInitialWidth, kInitialHeight, kMinWidth, kMinHeight,
+                                            lv2ui::ViewHost::kMaxSide});
     }
 
     unsigned long Window() const { return m_window->Id(); }

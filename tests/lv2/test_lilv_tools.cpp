@@ -90,6 +90,39 @@ TEST(LilvTools, TurtleParsesAndThePluginIsListed) {
     }
     EXPECT_EQ(Shell("lv2ls 2>&1", &status), std::string(lv2proto::kPluginUri) + "\n");
     EXPECT_EQ(status, 0);
+
+    // Hosts show a maker, a licence and the project's version (a part it leaves out is 0).
+    const std::string triples = Shell(std::string("serdi -i turtle -o ntriples ") +
+                                      STRIP_VIEWER_BUNDLE_DIR + "/strip-viewer.ttl");
+    unsigned version[3] = {0, 0, 0};
+    std::sscanf(PROJECT_VERSION, "%u.%u.%u", &version[0], &version[1], &version[2]);
+    const auto has = [&triples](const std::string& predicate, const std::string& object) {
+        return triples.find("<urn:strip-viewer:display> <" + predicate + "> " + object) !=
+               std::string::npos;
+    };
+    const std::string lv2 = "http://lv2plug.in/ns/lv2core#",
+                      integer = "\"^^<http://www.w3.org/2001/XMLSchema#integer>";
+    EXPECT_TRUE(has(lv2 + "minorVersion", "\"" + std::to_string(version[1]) + integer)) << triples;
+    EXPECT_TRUE(has(lv2 + "microVersion", "\"" + std::to_string(version[2]) + integer));
+    EXPECT_TRUE(
+        has("http://usefulinc.com/ns/doap#license", "<http://opensource.org/licenses/MIT>"));
+    EXPECT_NE(Shell(std::string("lv2info ") + lv2proto::kPluginUri)
+                  .find("Author:            Strip Viewer developers\n"),
+              std::string::npos);
+}
+
+// The LV2 project's validator checks the Turtle against the installed specifications: every
+// class, range and domain, and that each property is defined.
+TEST(LilvTools, TheValidatorFindsNoErrorOrWarning) {
+    int status = 0;
+    const std::string dir = std::string(STRIP_VIEWER_BUNDLE_DIR) + "/";
+    const std::string report =
+        Shell("lv2_validate " + dir + "manifest.ttl " + dir + "strip-viewer.ttl 2>&1", &status);
+    ASSERT_EQ(status, 0) << report << "(scripts/setup installs lv2-dev and sordi)";
+    EXPECT_NE(report.find("Found 0 errors"), std::string::npos) << report;
+    for (const char* problem : {"\nerror", "\nwarning"}) {
+        EXPECT_EQ(("\n" + report).find(problem), std::string::npos) << report;
+    }
 }
 
 TEST(LilvTools, InfoShowsThePortsOfThePlugTable) {
@@ -133,6 +166,12 @@ TEST(LilvTools, InfoShowsThePortsOfThePlugTable) {
     EXPECT_EQ(display.fallback, 0);
     EXPECT_EQ(by_symbol("active").points,
               (std::map<int, std::string>{{0, "OFF"}, {1, "ON"}, {2, "HOLD"}}));
+    EXPECT_EQ(by_symbol("active").fallback, 1); // ON, where the module itself starts OFF
+    for (const sehost::PlugInfo& plug : plugs) {
+        if (plug.name == "Active") {
+            EXPECT_EQ(fresh.PlugValue(plug.index), 0u);
+        }
+    }
     const PortInfo background = by_symbol("background_blue");
     EXPECT_EQ(background.minimum, -1);
     EXPECT_EQ(background.maximum, 255);

@@ -68,6 +68,13 @@ TEST(DspPlugin, RunAllocatesNothingInAnyMode) {
     EXPECT_EQ(rig.Dropped(), 0);
 }
 
+// Inserted with the Turtle's defaults, as a host does, the plug-in shows the signal at once.
+TEST(DspPlugin, SendsTheSignalWithTheDefaultsAHostGives) {
+    LilvRig rig;
+    ASSERT_TRUE(rig.Ready()) << rig.LogText();
+    EXPECT_GT(RunSecond(rig).size(), 10u);
+}
+
 struct ControlCase {
     float first;
     float second;
