@@ -18,51 +18,6 @@ uint32_t ToTopByte(double unit) {
     return static_cast<uint32_t>(static_cast<uint16_t>(unit * 65535.0 + 0.5)) >> 8;
 }
 
-// Storage kept for the thread's life: allocated with malloc, outside any drawing object.
-struct Scratch {
-    void* block = nullptr;
-    std::size_t size = 0;
-    ~Scratch() { std::free(block); }
-    void* Get(std::size_t wanted, bool zeroed) {
-        if (wanted <= size) {
-            return block;
-        }
-        void* grown = zeroed ? std::calloc(wanted, 1) : std::malloc(wanted);
-        if (grown == nullptr) {
-            return nullptr;
-        }
-        std::free(block);
-        block = grown;
-        size = wanted;
-        return block;
-    }
-    // At least twice as large, with the contents kept.
-    void* Grow(std::size_t wanted) {
-        if (wanted <= size) {
-            return block;
-        }
-        wanted = wanted > 2 * size ? wanted : 2 * size;
-        void* grown = std::realloc(block, wanted);
-        if (grown == nullptr) {
-            std::free(block);
-            block = nullptr;
-            size = 0;
-            return nullptr;
-        }
-        block = grown;
-        size = wanted;
-        return block;
-    }
-};
-
-thread_local Scratch t_marks;
-thread_local Scratch t_coverage;
-thread_local Scratch t_scan;
-thread_local Scratch t_coverage_scan;
-thread_local Scratch t_edges;
-thread_local Scratch t_colours;
-thread_local Scratch t_stroke;
-
 struct LastRamp {
     bool built = false;
     uint32_t argb1 = 0;
@@ -96,9 +51,9 @@ void PixelRuns::Run(int64_t x, int64_t y, int64_t width, int64_t height) {
     }
     for (int64_t row = y; row < y + height; ++row) {
         uint32_t* pixels = m_image.data + row * m_image.stride + x;
-        if (opaque) {
+        if (opaque || m_marks == nullptr) {
             for (int64_t i = 0; i < width; ++i) {
-                pixels[i] = m_colour;
+                pixels[i] = opaque ? m_colour : BlendOver(m_colour, pixels[i]);
             }
             continue;
         }
@@ -304,34 +259,6 @@ void CompositeRampRow(uint32_t* row, const int64_t* bounds, int64_t count, const
         CompositeRampRun(row + bounds[2 * k], bounds[2 * k + 1] - bounds[2 * k], ramp,
                          position + static_cast<uint64_t>(bounds[2 * k]) * step, step);
     }
-}
-
-uint8_t* ScratchMarks(std::size_t size) {
-    return static_cast<uint8_t*>(t_marks.Get(size, true));
-}
-
-uint8_t* ScratchCoverage(std::size_t size) {
-    return static_cast<uint8_t*>(t_coverage.Get(size, false));
-}
-
-uint8_t* ScratchScan(std::size_t size) {
-    return static_cast<uint8_t*>(t_scan.Get(size, false));
-}
-
-uint8_t* ScratchCoverageScan(std::size_t size) {
-    return static_cast<uint8_t*>(t_coverage_scan.Get(size, false));
-}
-
-uint8_t* ScratchEdges(std::size_t size) {
-    return static_cast<uint8_t*>(t_edges.Grow(size));
-}
-
-uint32_t* ScratchColours(std::size_t count) {
-    return static_cast<uint32_t*>(t_colours.Get(count * sizeof(uint32_t), false));
-}
-
-uint8_t* ScratchStroke(std::size_t size) {
-    return static_cast<uint8_t*>(t_stroke.Get(size, false));
 }
 
 void GradientRamp::Build(uint32_t argb1, uint32_t argb2) {

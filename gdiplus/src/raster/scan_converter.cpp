@@ -1,0 +1,301 @@
+#include "scan_converter.h"
+
+#include "scratch.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace gdiplus_cairo {
+
+namespace {
+
+// Coordinates beyond this many 256ths (65536 pixels) could take the stepping's products past
+// 64 bits.
+constexpr int64_t kLargest = int64_t(1) << 24;
+// Stretches of full coverage at least this long are marked for the coverage sink.
+constexpr int64_t kLongRun = 16;
+
+struct EdgeTag;
+struct ActiveTag;
+struct StartTag;
+struct OrderTag;
+struct CellTag;
+struct AlphaTag;
+struct BoundsTag;
+
+// Sample column k of a grid with `across` samples a pixel lies at (k + 1/2) / across pixels,
+// sample row s at (s + 1/2) / down.
+struct Grid {
+    int64_t across, down;
+    int64_t ColumnStep() const { return kFixedOne / across; }
+    int64_t RowStep() const { return kFixedOne / down; }
+};
+
+// An edge as the converter steps it down the sample rows: the first sample column at or right of
+// it is q + (r != 0), with its exact position (q + r / d) in sample columns, 0 <= r < d. Each
+// sample row adds q_step + r_step / d.
+struct SteppedEdge {
+    int64_t q, r, q_step, r_step, d;
+    int64_t column;
+    int64_t first_row, end_row; // sample rows [first_row, end_row)
+    int dir;
+
+    void Step() {
+        q += q_step;
+        r += r_step;
+        const bool carry = r >= d;
+        q += carry;
+        r -= carry ? d : 0;
+    }
+};
+
+// Walks the edges' sample rows from top to bottom. For each row, hands every stretch of inside
+// samples [k0, k1), k0 < k1, in sample columns clamped to the surface, to spans(row, k0, k1),
+// and after the row calls row_done(row).
+template <class Spans, class RowDone>
+bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, int64_t height,
+          const Spans& spans, const RowDone& row_done) {
+    if (!list.Valid()) {
+        return false;
+    }
+    const int64_t count = list.Count();
+    const int64_t rows = height * grid.down;
+    const int64_t columns = width * grid.across;
+    if (count == 0 || rows <= 0 || columns <= 0) {
+        return true;
+    }
+    if (width > kLargest / kFixedOne || height > kLargest / kFixedOne) {
+        return false;
+    }
+    const auto n = static_cast<std::size_t>(count);
+    auto* edges = Scratch<SteppedEdge, EdgeTag>::Get(n);
+    auto* active = Scratch<int32_t, ActiveTag>::Get(n);
+    auto* order = Scratch<int32_t, OrderTag>::Get(n);
+    auto* starts = Scratch<int64_t, StartTag>::Get(static_cast<std::size_t>(rows) + 1);
+    if (edges == nullptr || active == nullptr || order == nullptr || starts == nullptr) {
+        return false;
+    }
+    std::fill(starts, starts + rows + 1, 0);
+    const int64_t sx = grid.ColumnStep();
+    const int64_t sy = grid.RowStep();
+    const auto large = [](FixedPoint p) {
+        return p.x < -kLargest || p.x > kLargest || p.y < -kLargest || p.y > kLargest;
+    };
+    int64_t kept = 0;
+    for (int64_t i = 0; i < count; ++i) {
+        const Edge& source = list.Edges()[i];
+        if (large(source.top) || large(source.bottom)) {
+            return false;
+        }
+        // Sample row s lies at sy s + sy / 2 in 256ths: the rows in [top, bottom).
+        const int64_t first = std::max<int64_t>(CeilDivide(source.top.y - sy / 2, sy), 0);
+        const int64_t end = std::min<int64_t>(CeilDivide(source.bottom.y - sy / 2, sy), rows);
+        if (first >= end) {
+            continue;
+        }
+        // In sample columns the edge lies at (x - sx / 2) / sx; at row y, x = top.x + (y -
+        // top.y) dx / dy.
+        const int64_t dx = source.bottom.x - source.top.x;
+        const int64_t dy = source.bottom.y - source.top.y;
+        SteppedEdge& e = edges[kept++];
+        e.d = sx * dy;
+        const int64_t start =
+            (source.top.x - sx / 2) * dy + (first * sy + sy / 2 - source.top.y) * dx;
+        e.q = FloorDivide(start, e.d);
+        e.r = start - e.q * e.d;
+        e.q_step = FloorDivide(sy * dx, e.d);
+        e.r_step = sy * dx - e.q_step * e.d;
+        e.first_row = first;
+        e.end_row = end;
+        e.dir = source.dir;
+        ++starts[first + 1];
+    }
+    // Edges by first sample row.
+    for (int64_t s = 1; s <= rows; ++s) {
+        starts[s] += starts[s - 1];
+    }
+    for (int64_t i = 0; i < kept; ++i) {
+        order[starts[edges[i].first_row]++] = static_cast<int32_t>(i);
+    }
+    // starts[s] is now where the edges that start after sample row s begin in `order`.
+    const unsigned mask = even_odd ? 1u : ~0u;
+    int64_t next = 0; // the first edge in `order` not yet active
+    int64_t live = 0; // active[0, live) are the row's edges, by column
+    for (int64_t s = 0; s < rows; ++s) {
+        if (live == 0) {
+            // Nothing until the next edge starts: the pixel row that the last edges ended in is
+            // done, unless that edge starts in it too.
+            const int64_t resume = next < kept ? edges[order[next]].first_row : rows;
+            if (s % grid.down != 0 && resume / grid.down != (s - 1) / grid.down) {
+                row_done(s - 1);
+            }
+            if (next == kept) {
+                break;
+            }
+            s = std::max(s, resume);
+        }
+        for (; next < starts[s]; ++next) {
+            active[live++] = order[next];
+        }
+        for (int64_t k = 0; k < live; ++k) {
+            SteppedEdge& e = edges[active[k]];
+            e.column = std::clamp<int64_t>(e.q + (e.r != 0), 0, columns);
+        }
+        // The order changes little from row to row.
+        for (int64_t k = 1; k < live; ++k) {
+            const int32_t index = active[k];
+            const int64_t column = edges[index].column;
+            int64_t at = k;
+            for (; at > 0 && edges[active[at - 1]].column > column; --at) {
+                active[at] = active[at - 1];
+            }
+            active[at] = index;
+        }
+        int winding = 0;
+        int64_t start = 0;
+        int64_t still = 0;
+        for (int64_t k = 0; k < live; ++k) {
+            const int32_t index = active[k];
+            SteppedEdge& e = edges[index];
+            const bool was_inside = (static_cast<unsigned>(winding) & mask) != 0;
+            winding += e.dir;
+            const bool inside = (static_cast<unsigned>(winding) & mask) != 0;
+            if (inside != was_inside) {
+                if (inside) {
+                    start = e.column;
+                } else if (e.column > start) {
+                    spans(s, start, e.column);
+                }
+            }
+            if (s + 1 < e.end_row) {
+                e.Step();
+                active[still++] = index;
+            }
+        }
+        live = still;
+        if ((s + 1) % grid.down == 0) {
+            row_done(s);
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+EdgeList::EdgeList()
+    : m_edges(Scratch<Edge, EdgeList>::Grow(64)), m_capacity(m_edges != nullptr ? 64 : 0) {}
+
+void EdgeList::Add(FixedPoint from, FixedPoint to) {
+    if (from.y == to.y || m_edges == nullptr) {
+        return;
+    }
+    if (m_count == m_capacity) {
+        m_capacity *= 2;
+        m_edges = Scratch<Edge, EdgeList>::Grow(static_cast<std::size_t>(m_capacity));
+        if (m_edges == nullptr) {
+            return;
+        }
+    }
+    m_edges[m_count++] = from.y < to.y ? Edge{from, to, 1} : Edge{to, from, -1};
+}
+
+void EdgeList::AddPolygon(const FixedPoint* points, int64_t count) {
+    for (int64_t i = 0; i < count; ++i) {
+        Add(points[i], points[i + 1 == count ? 0 : i + 1]);
+    }
+}
+
+bool CoverSmoothed(const EdgeList& edges, bool even_odd, int64_t width, int64_t height,
+                   CoverageSink& sink) {
+    constexpr Grid kBox{8, 4};
+    constexpr int64_t kFull = kBox.across * kBox.down;
+    // Per pixel of the row: inside samples of the pixel's own (partial) and, as differences from
+    // the pixel before, of whole sample rows across it; then the bytes and the full stretches.
+    const auto slots = static_cast<std::size_t>(width) + 1;
+    auto* partial = Scratch<int32_t, CellTag>::Get(2 * slots);
+    auto* alpha = Scratch<uint8_t, AlphaTag>::Get(slots);
+    auto* full = Scratch<int64_t, BoundsTag>::Get(2 * (slots / kLongRun + 1));
+    if (partial == nullptr || alpha == nullptr || full == nullptr) {
+        return false;
+    }
+    int32_t* const whole = partial + slots;
+    std::fill(partial, partial + 2 * slots, 0);
+    int64_t low = width; // the pixels touched in this row, low..high
+    int64_t high = -1;
+    const auto spans = [&](int64_t, int64_t k0, int64_t k1) {
+        const int64_t p0 = k0 >> 3;
+        const int64_t p1 = k1 >> 3;
+        if (p0 == p1) {
+            partial[p0] += static_cast<int32_t>(k1 - k0);
+        } else {
+            partial[p0] += static_cast<int32_t>(8 - (k0 & 7));
+            whole[p0 + 1] += 8;
+            whole[p1] -= 8;
+            partial[p1] += static_cast<int32_t>(k1 & 7);
+        }
+        low = std::min(low, p0);
+        high = std::max(high, p1);
+    };
+    const auto row_done = [&](int64_t s) {
+        if (high < 0) {
+            return;
+        }
+        const int64_t end = std::min(high + 1, width);
+        int32_t across = 0;
+        int64_t runs = 0;
+        int64_t run_start = -1;
+        const auto close_run = [&](int64_t x) {
+            if (run_start >= 0 && x - run_start >= kLongRun) {
+                full[2 * runs] = run_start - low;
+                full[2 * runs + 1] = x - low;
+                ++runs;
+            }
+            run_start = -1;
+        };
+        for (int64_t x = low; x < end; ++x) {
+            across += whole[x];
+            const int32_t inside = across + partial[x];
+            alpha[x] = SmoothedAlpha(inside);
+            if (inside == kFull) {
+                run_start = run_start < 0 ? x : run_start;
+            } else {
+                close_run(x);
+            }
+            whole[x] = 0;
+            partial[x] = 0;
+        }
+        close_run(end);
+        whole[end] = 0;
+        partial[end] = 0;
+        sink.Row(s / kBox.down, low, alpha + low, end - low, full, runs);
+        low = width;
+        high = -1;
+    };
+    return Scan(edges, even_odd, kBox, width, height, spans, row_done);
+}
+
+bool ScanAliased(const EdgeList& edges, bool even_odd, int64_t width, int64_t height,
+                 RunSink& sink) {
+    auto* bounds = Scratch<int64_t, BoundsTag>::Get(static_cast<std::size_t>(width) + 1);
+    if (bounds == nullptr) {
+        return false;
+    }
+    int64_t count = 0;
+    const auto spans = [&](int64_t, int64_t k0, int64_t k1) {
+        if (count > 0 && bounds[count - 1] == k0) {
+            bounds[count - 1] = k1; // joins the run before
+        } else {
+            bounds[count++] = k0;
+            bounds[count++] = k1;
+        }
+    };
+    const auto row_done = [&](int64_t row) {
+        if (count > 0) {
+            sink.Row(row, bounds, count / 2);
+        }
+        count = 0;
+    };
+    return Scan(edges, even_odd, Grid{1, 1}, width, height, spans, row_done);
+}
+
+} // namespace gdiplus_cairo
