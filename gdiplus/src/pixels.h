@@ -58,29 +58,7 @@ private:
 
 // Blends one colour over a row of pixels through coverage bytes: the colour scaled by the
 // coverage and then over what lies beneath, as pixman composites a colour through a mask.
-inline void CoverRow(uint32_t* pixels, const uint8_t* coverage, int64_t count,
-                     uint32_t premultiplied) {
-    const bool opaque = (premultiplied >> 24) == 0xFF;
-    for (int64_t i = 0; i < count; ++i) {
-        // A thin line's rows are mostly bare between its crossings: skip them eight at a time.
-        uint64_t eight = 0;
-        while (i + 8 <= count && (std::memcpy(&eight, coverage + i, 8), eight == 0)) {
-            i += 8;
-        }
-        if (i == count) {
-            break;
-        }
-        const uint32_t cover = coverage[i];
-        if (cover == 0) {
-            continue;
-        }
-        if (cover == 0xFF) {
-            pixels[i] = opaque ? premultiplied : BlendOver(premultiplied, pixels[i]);
-        } else {
-            pixels[i] = BlendOver(ScaleChannels(premultiplied, cover), pixels[i]);
-        }
-    }
-}
+void CoverRow(uint32_t* pixels, const uint8_t* coverage, int64_t count, uint32_t premultiplied);
 
 // Clears the marks that PixelRuns set for the same runs.
 class ClearMarks final : public RunSink {

@@ -20,6 +20,7 @@ struct ActiveTag;
 struct StartTag;
 struct OrderTag;
 struct CellTag;
+struct TouchedTag;
 struct AlphaTag;
 struct BoundsTag;
 
@@ -36,7 +37,6 @@ struct Grid {
 // sample row adds q_step + r_step / d.
 struct SteppedEdge {
     int64_t q, r, q_step, r_step, d;
-    int64_t column;
     int64_t first_row, end_row; // sample rows [first_row, end_row)
     int dir;
 
@@ -69,7 +69,12 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
     }
     const auto n = static_cast<std::size_t>(count);
     auto* edges = Scratch<SteppedEdge, EdgeTag>::Get(n);
-    auto* active = Scratch<int32_t, ActiveTag>::Get(n);
+    // The edges on the current sample row by column, with their columns at hand for the sort.
+    struct Active {
+        int64_t column;
+        int32_t index;
+    };
+    auto* active = Scratch<Active, ActiveTag>::Get(n);
     auto* order = Scratch<int32_t, OrderTag>::Get(n);
     auto* starts = Scratch<int64_t, StartTag>::Get(static_cast<std::size_t>(rows) + 1);
     if (edges == nullptr || active == nullptr || order == nullptr || starts == nullptr) {
@@ -121,6 +126,9 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
     const unsigned mask = even_odd ? 1u : ~0u;
     int64_t next = 0; // the first edge in `order` not yet active
     int64_t live = 0; // active[0, live) are the row's edges, by column
+    const auto column_of = [columns](const SteppedEdge& e) {
+        return std::clamp<int64_t>(e.q + (e.r != 0), 0, columns);
+    };
     for (int64_t s = 0; s < rows; ++s) {
         if (live == 0) {
             // Nothing until the next edge starts: the pixel row that the last edges ended in is
@@ -135,41 +143,36 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
             s = std::max(s, resume);
         }
         for (; next < starts[s]; ++next) {
-            active[live++] = order[next];
-        }
-        for (int64_t k = 0; k < live; ++k) {
-            SteppedEdge& e = edges[active[k]];
-            e.column = std::clamp<int64_t>(e.q + (e.r != 0), 0, columns);
+            active[live++] = Active{column_of(edges[order[next]]), order[next]};
         }
         // The order changes little from row to row.
         for (int64_t k = 1; k < live; ++k) {
-            const int32_t index = active[k];
-            const int64_t column = edges[index].column;
+            const Active moving = active[k];
             int64_t at = k;
-            for (; at > 0 && edges[active[at - 1]].column > column; --at) {
+            for (; at > 0 && active[at - 1].column > moving.column; --at) {
                 active[at] = active[at - 1];
             }
-            active[at] = index;
+            active[at] = moving;
         }
         int winding = 0;
         int64_t start = 0;
         int64_t still = 0;
         for (int64_t k = 0; k < live; ++k) {
-            const int32_t index = active[k];
-            SteppedEdge& e = edges[index];
+            const Active a = active[k];
+            SteppedEdge& e = edges[a.index];
             const bool was_inside = (static_cast<unsigned>(winding) & mask) != 0;
             winding += e.dir;
             const bool inside = (static_cast<unsigned>(winding) & mask) != 0;
             if (inside != was_inside) {
                 if (inside) {
-                    start = e.column;
-                } else if (e.column > start) {
-                    spans(s, start, e.column);
+                    start = a.column;
+                } else if (a.column > start) {
+                    spans(s, start, a.column);
                 }
             }
             if (s + 1 < e.end_row) {
                 e.Step();
-                active[still++] = index;
+                active[still++] = Active{column_of(e), a.index};
             }
         }
         live = still;
@@ -208,68 +211,86 @@ void EdgeList::AddPolygon(const FixedPoint* points, int64_t count) {
 bool CoverSmoothed(const EdgeList& edges, bool even_odd, int64_t width, int64_t height,
                    CoverageSink& sink) {
     constexpr Grid kBox{8, 4};
-    constexpr int64_t kFull = kBox.across * kBox.down;
+    constexpr int32_t kFull = kBox.across * kBox.down;
     // Per pixel of the row: inside samples of the pixel's own (partial) and, as differences from
-    // the pixel before, of whole sample rows across it; then the bytes and the full stretches.
+    // the pixel before, of whole sample rows across it, with a bit for each pixel where either
+    // changes. Between those pixels the coverage stays as it was.
     const auto slots = static_cast<std::size_t>(width) + 1;
+    const std::size_t words = slots / 64 + 1;
     auto* partial = Scratch<int32_t, CellTag>::Get(2 * slots);
+    auto* touched = Scratch<uint64_t, TouchedTag>::Get(words);
     auto* alpha = Scratch<uint8_t, AlphaTag>::Get(slots);
     auto* full = Scratch<int64_t, BoundsTag>::Get(2 * (slots / kLongRun + 1));
-    if (partial == nullptr || alpha == nullptr || full == nullptr) {
+    if (partial == nullptr || touched == nullptr || alpha == nullptr || full == nullptr) {
         return false;
     }
     int32_t* const whole = partial + slots;
     std::fill(partial, partial + 2 * slots, 0);
-    int64_t low = width; // the pixels touched in this row, low..high
-    int64_t high = -1;
+    std::fill(touched, touched + words, 0);
+    const auto touch = [touched](int64_t x) { touched[x >> 6] |= uint64_t(1) << (x & 63); };
     const auto spans = [&](int64_t, int64_t k0, int64_t k1) {
         const int64_t p0 = k0 >> 3;
         const int64_t p1 = k1 >> 3;
+        touch(p0);
         if (p0 == p1) {
             partial[p0] += static_cast<int32_t>(k1 - k0);
-        } else {
-            partial[p0] += static_cast<int32_t>(8 - (k0 & 7));
-            whole[p0 + 1] += 8;
-            whole[p1] -= 8;
-            partial[p1] += static_cast<int32_t>(k1 & 7);
-        }
-        low = std::min(low, p0);
-        high = std::max(high, p1);
-    };
-    const auto row_done = [&](int64_t s) {
-        if (high < 0) {
             return;
         }
-        const int64_t end = std::min(high + 1, width);
+        partial[p0] += static_cast<int32_t>(8 - (k0 & 7));
+        whole[p0 + 1] += 8;
+        whole[p1] -= 8;
+        partial[p1] += static_cast<int32_t>(k1 & 7);
+        touch(p0 + 1);
+        touch(p1);
+    };
+    const auto row_done = [&](int64_t s) {
+        int64_t first = -1; // the first pixel with coverage
+        int64_t next = 0;   // the pixel after the last one written
         int32_t across = 0;
         int64_t runs = 0;
         int64_t run_start = -1;
-        const auto close_run = [&](int64_t x) {
-            if (run_start >= 0 && x - run_start >= kLongRun) {
-                full[2 * runs] = run_start - low;
-                full[2 * runs + 1] = x - low;
-                ++runs;
+        // Pixels next..to - 1, all with `inside` samples inside.
+        const auto stretch = [&](int64_t to, int32_t inside) {
+            if (first < 0) {
+                if (inside == 0) {
+                    next = to;
+                    return;
+                }
+                first = next;
             }
-            run_start = -1;
-        };
-        for (int64_t x = low; x < end; ++x) {
-            across += whole[x];
-            const int32_t inside = across + partial[x];
-            alpha[x] = SmoothedAlpha(inside);
+            std::memset(alpha + next, SmoothedAlpha(inside), static_cast<std::size_t>(to - next));
             if (inside == kFull) {
-                run_start = run_start < 0 ? x : run_start;
+                run_start = run_start < 0 ? next : run_start;
             } else {
-                close_run(x);
+                if (run_start >= 0 && next - run_start >= kLongRun) {
+                    full[2 * runs] = run_start - first;
+                    full[2 * runs + 1] = next - first;
+                    ++runs;
+                }
+                run_start = -1;
             }
-            whole[x] = 0;
-            partial[x] = 0;
+            next = to;
+        };
+        for (std::size_t word = 0; word < words; ++word) {
+            for (uint64_t bits = touched[word]; bits != 0; bits &= bits - 1) {
+                const auto x = static_cast<int64_t>(word * 64) + __builtin_ctzll(bits);
+                if (x > next) {
+                    stretch(x, across);
+                }
+                across += whole[x];
+                if (x < width) {
+                    stretch(x + 1, across + partial[x]);
+                }
+                whole[x] = 0;
+                partial[x] = 0;
+            }
+            touched[word] = 0;
         }
-        close_run(end);
-        whole[end] = 0;
-        partial[end] = 0;
-        sink.Row(s / kBox.down, low, alpha + low, end - low, full, runs);
-        low = width;
-        high = -1;
+        if (first < 0) {
+            return;
+        }
+        stretch(next + 1, 0); // closes the last run of full coverage
+        sink.Row(s / kBox.down, first, alpha + first, next - 1 - first, full, runs);
     };
     return Scan(edges, even_odd, kBox, width, height, spans, row_done);
 }
