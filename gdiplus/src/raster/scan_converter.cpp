@@ -258,7 +258,12 @@ bool CoverSmoothed(const EdgeList& edges, bool even_odd, int64_t width, int64_t 
                 }
                 first = next;
             }
-            std::memset(alpha + next, SmoothedAlpha(inside), static_cast<std::size_t>(to - next));
+            if (to == next + 1) {
+                alpha[next] = SmoothedAlpha(inside);
+            } else {
+                std::memset(alpha + next, SmoothedAlpha(inside),
+                            static_cast<std::size_t>(to - next));
+            }
             if (inside == kFull) {
                 run_start = run_start < 0 ? next : run_start;
             } else {
