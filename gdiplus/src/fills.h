@@ -27,12 +27,12 @@ bool FillEdges(Gdiplus::GpGraphics& graphics, Gdiplus::ARGB colour, const EdgeLi
                bool even_odd, const DeviceArea& area);
 
 // A world path's sub-paths, moved by (dx, dy), as edges in 256ths; each sub-path closes.
-class EdgePath final : public PathSink {
+class EdgePath {
 public:
     EdgePath(EdgeList& edges, double dx, double dy) : m_edges(edges), m_dx(dx), m_dy(dy) {}
-    void MoveTo(double x, double y) override;
-    void LineTo(double x, double y) override;
-    void ClosePath() override;
+    void MoveTo(double x, double y);
+    void LineTo(double x, double y);
+    void ClosePath();
 
 private:
     EdgeList& m_edges;

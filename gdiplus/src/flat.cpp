@@ -351,11 +351,6 @@ Box Extent(const GpPoint* points, INT count) {
     return Box{D(x1), D(y1), D(x2), D(y2)};
 }
 
-bool Within(const Box& inner, const Box& outer) {
-    return inner.x1 >= outer.x1 && inner.y1 >= outer.y1 && inner.x2 <= outer.x2 &&
-           inner.y2 <= outer.y2;
-}
-
 Status FillPolygon(GpGraphics* graphics, GpBrush* brush, const GpPoint* points, INT count,
                    GpFillMode fillMode) {
     if (graphics == nullptr || !KnownBrush(brush) || points == nullptr || count < 3 ||
@@ -367,20 +362,11 @@ Status FillPolygon(GpGraphics* graphics, GpBrush* brush, const GpPoint* points, 
     const Box visible{std::fmax(extent.x1, box.x1), std::fmax(extent.y1, box.y1),
                       std::fmin(extent.x2, box.x2), std::fmin(extent.y2, box.y2)};
     return FillShape(*graphics, *brush, visible, EvenOdd(fillMode), [&](EdgePath& path) {
-        if (Within(extent, box)) {
-            // Nothing to clip: the outline goes in as it is.
-            path.MoveTo(D(points[0].X), D(points[0].Y));
-            for (INT i = 1; i < count; ++i) {
-                path.LineTo(D(points[i].X), D(points[i].Y));
-            }
-            path.ClosePath();
-            return;
+        path.MoveTo(D(points[0].X), D(points[0].Y));
+        for (INT i = 1; i < count; ++i) {
+            path.LineTo(D(points[i].X), D(points[i].Y));
         }
-        PolygonClipper clipper(box, path);
-        for (INT i = 0; i < count; ++i) {
-            clipper.Add(D(points[i].X), D(points[i].Y));
-        }
-        clipper.Finish();
+        path.ClosePath();
     });
 }
 

@@ -22,46 +22,6 @@ Box SafeBox(Box box, double margin);
 bool ClipSegment(const Box& box, double& x1, double& y1, double& x2, double& y2, bool& start_moved,
                  bool& end_moved);
 
-class PathSink {
-public:
-    virtual void MoveTo(double x, double y) = 0;
-    virtual void LineTo(double x, double y) = 0;
-    virtual void ClosePath() = 0;
-
-protected:
-    ~PathSink() = default;
-};
-
-// Streams a closed polygon through Sutherland-Hodgman clipping against an axis-aligned box and
-// hands the clipped outline to a sink, with no storage of its own beyond a few points. Inside the
-// box the clipped polygon has the same winding number everywhere as the original, so both fill
-// rules paint the same pixels there.
-class PolygonClipper {
-public:
-    PolygonClipper(const Box& box, PathSink& sink);
-    void Add(double x, double y);
-    // Closes the polygon; the clipper can then take another.
-    void Finish();
-
-private:
-    struct Stage {
-        int edge; // 0 left, 1 right, 2 top, 3 bottom
-        bool has_first;
-        double first_x, first_y, previous_x, previous_y;
-    };
-    void Feed(int stage, double x, double y);
-    void Close(int stage);
-    void Emit(int stage, double x, double y);
-    bool Inside(int edge, double x, double y) const;
-    void Intersect(int edge, double ax, double ay, double bx, double by, double& x,
-                   double& y) const;
-
-    Box m_box;
-    PathSink& m_sink;
-    Stage m_stages[4];
-    bool m_started;
-};
-
 class RunSink {
 public:
     // A run of pixels: columns x to x + width - 1, rows y to y + height - 1.

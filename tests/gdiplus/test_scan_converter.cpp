@@ -30,7 +30,7 @@ std::vector<int> Reference(const EdgeList& edges, bool even_odd, bool smoothed) 
                 const int64_t dx = e.bottom.x - e.top.x;
                 const int64_t dy = e.bottom.y - e.top.y;
                 if (e.top.y <= sy && sy < e.bottom.y &&
-                    (sx - e.top.x) * dy >= (sy - e.top.y) * dx) {
+                    __int128{sx - e.top.x} * dy >= __int128{sy - e.top.y} * dx) {
                     winding += e.dir;
                 }
             }
@@ -98,11 +98,16 @@ TEST(ScanConverter, CoverageCountsTheSamplesInsideExactly) {
         } else {
             std::uniform_int_distribution<int64_t> x(-8 * kFixedOne, (kWidth + 8) * kFixedOne);
             std::uniform_int_distribution<int64_t> y(-8 * kFixedOne, (kHeight + 8) * kFixedOne);
+            std::uniform_int_distribution<int64_t> far(-(int64_t(1) << 39), int64_t(1) << 39);
             const int count = std::uniform_int_distribution<int>(3, 16)(random);
             for (int i = 0; i < count; ++i) {
-                // Whole and half pixels too, where sample points lie on edges.
+                // Whole and half pixels too, where sample points lie on edges; and now and then a
+                // point as far off as a whole-number coordinate can lie.
                 const int64_t snap = round % 3 == 0 ? kFixedOne / 2 : 1;
                 points.push_back({x(random) / snap * snap, y(random) / snap * snap});
+                if (round % 5 == 1 && i % 4 == 0) {
+                    (i % 8 == 0 ? points.back().x : points.back().y) = far(random);
+                }
             }
         }
         EdgeList edges;

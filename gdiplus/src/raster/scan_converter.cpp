@@ -9,9 +9,6 @@ namespace gdiplus_cairo {
 
 namespace {
 
-// Coordinates beyond this many 256ths (65536 pixels) could take the stepping's products past
-// 64 bits.
-constexpr int64_t kLargest = int64_t(1) << 24;
 // Stretches of full coverage at least this long are marked for the coverage sink.
 constexpr int64_t kLongRun = 16;
 
@@ -64,9 +61,6 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
     if (count == 0 || rows <= 0 || columns <= 0) {
         return true;
     }
-    if (width > kLargest / kFixedOne || height > kLargest / kFixedOne) {
-        return false;
-    }
     const auto n = static_cast<std::size_t>(count);
     auto* edges = Scratch<SteppedEdge, EdgeTag>::Get(n);
     // The edges on the current sample row by column, with their columns at hand for the sort.
@@ -83,15 +77,9 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
     std::fill(starts, starts + rows + 1, 0);
     const int64_t sx = grid.ColumnStep();
     const int64_t sy = grid.RowStep();
-    const auto large = [](FixedPoint p) {
-        return p.x < -kLargest || p.x > kLargest || p.y < -kLargest || p.y > kLargest;
-    };
     int64_t kept = 0;
     for (int64_t i = 0; i < count; ++i) {
         const Edge& source = list.Edges()[i];
-        if (large(source.top) || large(source.bottom)) {
-            return false;
-        }
         // Sample row s lies at sy s + sy / 2 in 256ths: the rows in [top, bottom).
         const int64_t first = std::max<int64_t>(CeilDivide(source.top.y - sy / 2, sy), 0);
         const int64_t end = std::min<int64_t>(CeilDivide(source.bottom.y - sy / 2, sy), rows);
@@ -104,10 +92,12 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
         const int64_t dy = source.bottom.y - source.top.y;
         SteppedEdge& e = edges[kept++];
         e.d = sx * dy;
-        const int64_t start =
-            (source.top.x - sx / 2) * dy + (first * sy + sy / 2 - source.top.y) * dx;
-        e.q = FloorDivide(start, e.d);
-        e.r = start - e.q * e.d;
+        // Far-off points can take these products past 64 bits; the quotient and the remainder
+        // stay within them.
+        const __int128 start = __int128{source.top.x - sx / 2} * dy +
+                               __int128{first * sy + sy / 2 - source.top.y} * dx;
+        e.q = static_cast<int64_t>(FloorDivide<__int128>(start, e.d));
+        e.r = static_cast<int64_t>(start - __int128{e.q} * e.d);
         e.q_step = FloorDivide(sy * dx, e.d);
         e.r_step = sy * dx - e.q_step * e.d;
         e.first_row = first;

@@ -56,8 +56,8 @@ protected:
 
 // The 8 x 4 coverage of the edges' fill over a width x height surface, rows with any coverage
 // to the sink from top to bottom. A pixel's coverage byte is its inside samples times 255 / 32,
-// rounded. Returns false, with nothing produced, when scratch memory is lacking or a point lies
-// beyond 65536 pixels (the converter's products then leave 64 bits).
+// rounded. Returns false, with nothing produced, when scratch memory is lacking. Points may lie
+// anywhere within 2^31 pixels.
 bool CoverSmoothed(const EdgeList& edges, bool even_odd, int64_t width, int64_t height,
                    CoverageSink& sink);
 
