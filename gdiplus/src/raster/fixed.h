@@ -2,7 +2,6 @@
 // converter and the thin lines round with.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 
 namespace gdiplus_cairo {
@@ -24,7 +23,8 @@ template <typename Wide> constexpr Wide CeilDivide(Wide numerator, Wide denomina
 
 // The nearest 256th, halves away from zero.
 inline int64_t FixedFromDouble(double value) {
-    return std::llround(value * static_cast<double>(kFixedOne));
+    const double scaled = value * static_cast<double>(kFixedOne);
+    return static_cast<int64_t>(scaled < 0.0 ? scaled - 0.5 : scaled + 0.5);
 }
 
 } // namespace gdiplus_cairo

@@ -14,6 +14,8 @@ constexpr int64_t kLongRun = 16;
 
 struct EdgeTag;
 struct ActiveTag;
+struct MergedTag;
+struct FreshTag;
 struct StartTag;
 struct OrderTag;
 struct CellTag;
@@ -69,9 +71,13 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
         int32_t index;
     };
     auto* active = Scratch<Active, ActiveTag>::Get(n);
+    auto* merged = Scratch<Active, MergedTag>::Get(n);
+    auto* fresh = Scratch<Active, FreshTag>::Get(n);
+    const auto by_column = [](const Active& a, const Active& b) { return a.column < b.column; };
     auto* order = Scratch<int32_t, OrderTag>::Get(n);
     auto* starts = Scratch<int64_t, StartTag>::Get(static_cast<std::size_t>(rows) + 1);
-    if (edges == nullptr || active == nullptr || order == nullptr || starts == nullptr) {
+    if (edges == nullptr || active == nullptr || merged == nullptr || fresh == nullptr ||
+        order == nullptr || starts == nullptr) {
         return false;
     }
     std::fill(starts, starts + rows + 1, 0);
@@ -92,14 +98,17 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
         const int64_t dy = source.bottom.y - source.top.y;
         SteppedEdge& e = edges[kept++];
         e.d = sx * dy;
-        // Far-off points can take these products past 64 bits; the quotient and the remainder
-        // stay within them.
+        // Far-off points can take this product past 64 bits; the quotient and the remainder stay
+        // within them. Most edges are near and short: they divide in 64 bits and, within one
+        // sample row, never step.
         const __int128 start = __int128{source.top.x - sx / 2} * dy +
                                __int128{first * sy + sy / 2 - source.top.y} * dx;
-        e.q = static_cast<int64_t>(FloorDivide<__int128>(start, e.d));
+        const auto narrow = static_cast<int64_t>(start);
+        e.q = narrow == start ? FloorDivide(narrow, e.d)
+                              : static_cast<int64_t>(FloorDivide<__int128>(start, e.d));
         e.r = static_cast<int64_t>(start - __int128{e.q} * e.d);
-        e.q_step = FloorDivide(sy * dx, e.d);
-        e.r_step = sy * dx - e.q_step * e.d;
+        e.q_step = end - first > 1 ? FloorDivide(sy * dx, e.d) : 0;
+        e.r_step = end - first > 1 ? sy * dx - e.q_step * e.d : 0;
         e.first_row = first;
         e.end_row = end;
         e.dir = source.dir;
@@ -132,10 +141,8 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
             }
             s = std::max(s, resume);
         }
-        for (; next < starts[s]; ++next) {
-            active[live++] = Active{column_of(edges[order[next]]), order[next]};
-        }
-        // The order changes little from row to row.
+        // The stepped edges change their order little from row to row; the new ones are sorted
+        // apart and merged in.
         for (int64_t k = 1; k < live; ++k) {
             const Active moving = active[k];
             int64_t at = k;
@@ -143,6 +150,16 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
                 active[at] = active[at - 1];
             }
             active[at] = moving;
+        }
+        if (next < starts[s]) {
+            int64_t count = 0;
+            for (; next < starts[s]; ++next) {
+                fresh[count++] = Active{column_of(edges[order[next]]), order[next]};
+            }
+            std::sort(fresh, fresh + count, by_column);
+            std::merge(active, active + live, fresh, fresh + count, merged, by_column);
+            std::swap(active, merged);
+            live += count;
         }
         int winding = 0;
         int64_t start = 0;
