@@ -247,12 +247,7 @@ bool Fill(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush* brush, Gdiplus:
 } // namespace
 
 DeviceArea VisibleArea(cairo_t* cr, const Box& world, double shift) {
-    cairo_matrix_t matrix;
-    cairo_get_matrix(cr, &matrix);
-    cairo_identity_matrix(cr);
-    Box clip{};
-    cairo_clip_extents(cr, &clip.x1, &clip.y1, &clip.x2, &clip.y2);
-    cairo_set_matrix(cr, &matrix);
+    const Box clip = DeviceClip(cr);
     const auto limit = [](double value, double low, double high) {
         return static_cast<int64_t>(std::fmin(std::fmax(value, low), high));
     };

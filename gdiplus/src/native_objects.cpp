@@ -22,6 +22,16 @@ Box BeginWorldDrawing(Gdiplus::GpGraphics& graphics, double margin) {
     return SafeBox(box, margin);
 }
 
+Box DeviceClip(cairo_t* cr) {
+    cairo_matrix_t matrix;
+    cairo_get_matrix(cr, &matrix);
+    cairo_identity_matrix(cr);
+    Box clip{};
+    cairo_clip_extents(cr, &clip.x1, &clip.y1, &clip.x2, &clip.y2);
+    cairo_set_matrix(cr, &matrix);
+    return clip;
+}
+
 bool DirectPixels(cairo_t* cr, PixelImage& image) {
     cairo_surface_t* surface = cairo_get_target(cr);
     if (cairo_surface_get_type(surface) != CAIRO_SURFACE_TYPE_IMAGE ||
@@ -44,12 +54,7 @@ bool DirectPixels(cairo_t* cr, PixelImage& image) {
     if (image.data == nullptr || image.width <= 0 || image.height <= 0) {
         return false;
     }
-    cairo_matrix_t matrix;
-    cairo_get_matrix(cr, &matrix);
-    cairo_identity_matrix(cr);
-    Box clip{};
-    cairo_clip_extents(cr, &clip.x1, &clip.y1, &clip.x2, &clip.y2);
-    cairo_set_matrix(cr, &matrix);
+    const Box clip = DeviceClip(cr);
     return clip.x1 <= 0.0 && clip.y1 <= 0.0 && clip.x2 >= D(image.width) &&
            clip.y2 >= D(image.height);
 }

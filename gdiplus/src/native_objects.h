@@ -83,6 +83,9 @@ bool SetBrushSource(cairo_t* cr, const Gdiplus::GpBrush* brush);
 // margin and kept within Cairo's safe range.
 Box BeginWorldDrawing(Gdiplus::GpGraphics& graphics, double margin);
 
+// The clip's extents on the device, whatever the transformation.
+Box DeviceClip(cairo_t* cr);
+
 // The pixels of the target when the layer may write them itself: a plain ARGB32 image surface
 // without device offset or scale, and no clip short of the whole surface.
 bool DirectPixels(cairo_t* cr, PixelImage& image);
