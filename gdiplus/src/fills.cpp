@@ -114,6 +114,44 @@ private:
     int64_t m_stride;
 };
 
+// A world path's sub-paths, moved by (dx, dy), as edges in 256ths; each sub-path closes.
+class EdgePath {
+public:
+    EdgePath(EdgeList& edges, double dx, double dy) : m_edges(edges), m_dx(dx), m_dy(dy) {}
+    void MoveTo(double x, double y) {
+        ClosePath();
+        m_first = FixedPoint{FixedFromDouble(x + m_dx), FixedFromDouble(y + m_dy)};
+        m_current = m_first;
+    }
+    void LineTo(double x, double y) {
+        const FixedPoint point{FixedFromDouble(x + m_dx), FixedFromDouble(y + m_dy)};
+        m_edges.Add(m_current, point);
+        m_current = point;
+    }
+    void ClosePath() {
+        m_edges.Add(m_current, m_first);
+        m_current = m_first;
+    }
+
+private:
+    EdgeList& m_edges;
+    double m_dx, m_dy;
+    FixedPoint m_first{0, 0};
+    FixedPoint m_current{0, 0};
+};
+
+// Fills the world box's part that `add` adds to an EdgePath.
+template <class Add>
+bool FillShape(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush, const Box& world,
+               bool even_odd, const Add& add) {
+    const double shift = PixelCentreShift(graphics.pixel_offset);
+    const DeviceArea area = VisibleArea(graphics.cr, world, shift);
+    EdgeList edges;
+    EdgePath path(edges, shift - D(area.x), shift - D(area.y));
+    add(path);
+    return FillEdges(graphics, brush, edges, even_odd, area);
+}
+
 bool Cover(const EdgeList& edges, bool even_odd, bool smoothed, const DeviceArea& area,
            CoverageSink& coverage, RunSink& runs) {
     return smoothed ? CoverSmoothed(edges, even_odd, area.width, area.height, coverage)
@@ -246,6 +284,15 @@ bool Fill(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush* brush, Gdiplus:
 
 } // namespace
 
+Box Extent(const Gdiplus::Point* points, INT count) {
+    Box box{D(points[0].X), D(points[0].Y), D(points[0].X), D(points[0].Y)};
+    for (INT i = 1; i < count; ++i) {
+        box = Box{std::fmin(box.x1, D(points[i].X)), std::fmin(box.y1, D(points[i].Y)),
+                  std::fmax(box.x2, D(points[i].X)), std::fmax(box.y2, D(points[i].Y))};
+    }
+    return box;
+}
+
 DeviceArea VisibleArea(cairo_t* cr, const Box& world, double shift) {
     const Box clip = DeviceClip(cr);
     const auto limit = [](double value, double low, double high) {
@@ -272,21 +319,37 @@ bool FillEdges(Gdiplus::GpGraphics& graphics, Gdiplus::ARGB colour, const EdgeLi
     return Fill(graphics, nullptr, colour, edges, even_odd, area);
 }
 
-void EdgePath::MoveTo(double x, double y) {
-    ClosePath();
-    m_first = FixedPoint{FixedFromDouble(x + m_dx), FixedFromDouble(y + m_dy)};
-    m_current = m_first;
+bool FillRectangle(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush, INT x, INT y,
+                   INT width, INT height) {
+    // An axis-aligned rectangle clips exactly by clamping its sides.
+    const Box box = BeginWorldDrawing(graphics, 2.0);
+    const Box r{std::fmax(D(x), box.x1), std::fmax(D(y), box.y1),
+                std::fmin(D(x) + D(width), box.x2), std::fmin(D(y) + D(height), box.y2)};
+    if (r.x1 >= r.x2 || r.y1 >= r.y2) {
+        return true;
+    }
+    return FillShape(graphics, brush, r, false, [&](EdgePath& path) {
+        path.MoveTo(r.x1, r.y1);
+        path.LineTo(r.x2, r.y1);
+        path.LineTo(r.x2, r.y2);
+        path.LineTo(r.x1, r.y2);
+        path.ClosePath();
+    });
 }
 
-void EdgePath::LineTo(double x, double y) {
-    const FixedPoint point{FixedFromDouble(x + m_dx), FixedFromDouble(y + m_dy)};
-    m_edges.Add(m_current, point);
-    m_current = point;
-}
-
-void EdgePath::ClosePath() {
-    m_edges.Add(m_current, m_first);
-    m_current = m_first;
+bool FillPolygon(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush,
+                 const Gdiplus::Point* points, INT count, bool even_odd) {
+    const Box box = BeginWorldDrawing(graphics, 2.0);
+    const Box extent = Extent(points, count);
+    const Box visible{std::fmax(extent.x1, box.x1), std::fmax(extent.y1, box.y1),
+                      std::fmin(extent.x2, box.x2), std::fmin(extent.y2, box.y2)};
+    return FillShape(graphics, brush, visible, even_odd, [&](EdgePath& path) {
+        path.MoveTo(D(points[0].X), D(points[0].Y));
+        for (INT i = 1; i < count; ++i) {
+            path.LineTo(D(points[i].X), D(points[i].Y));
+        }
+        path.ClosePath();
+    });
 }
 
 } // namespace gdiplus_cairo

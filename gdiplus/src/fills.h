@@ -12,6 +12,9 @@ struct DeviceArea {
     int64_t x, y, width, height;
 };
 
+// The bounding box of at least one point.
+Box Extent(const Gdiplus::Point* points, INT count);
+
 // The device pixels that a world box moved by the pixel centre shift touches, one more on each
 // side, within the clip. Empty when nothing of it shows.
 DeviceArea VisibleArea(cairo_t* cr, const Box& world, double shift);
@@ -26,19 +29,12 @@ bool FillEdges(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush, con
 bool FillEdges(Gdiplus::GpGraphics& graphics, Gdiplus::ARGB colour, const EdgeList& edges,
                bool even_odd, const DeviceArea& area);
 
-// A world path's sub-paths, moved by (dx, dy), as edges in 256ths; each sub-path closes.
-class EdgePath {
-public:
-    EdgePath(EdgeList& edges, double dx, double dy) : m_edges(edges), m_dx(dx), m_dy(dy) {}
-    void MoveTo(double x, double y);
-    void LineTo(double x, double y);
-    void ClosePath();
-
-private:
-    EdgeList& m_edges;
-    double m_dx, m_dy;
-    FixedPoint m_first{0, 0};
-    FixedPoint m_current{0, 0};
-};
+// A rectangle and a polygon in world coordinates, filled with a brush as the graphics asks: aliased
+// or smoothed, the polygon by the even-odd or the non-zero rule. False, with nothing drawn, when
+// scratch memory is lacking or the brush is of no known kind.
+bool FillRectangle(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush, INT x, INT y,
+                   INT width, INT height);
+bool FillPolygon(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush,
+                 const Gdiplus::Point* points, INT count, bool even_odd);
 
 } // namespace gdiplus_cairo

@@ -10,7 +10,6 @@
 
 #include <cairo.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -301,18 +300,6 @@ bool KnownBrush(const GpBrush* brush) {
            dynamic_cast<const LineGradient*>(brush) != nullptr;
 }
 
-// Fills the world box's part that `add` adds to a path, through the layer's scan converter.
-template <class Add>
-Status FillShape(GpGraphics& graphics, const GpBrush& brush, const Box& world, bool even_odd,
-                 const Add& add) {
-    const double shift = PixelCentreShift(graphics.pixel_offset);
-    const DeviceArea area = VisibleArea(graphics.cr, world, shift);
-    EdgeList edges;
-    EdgePath path(edges, shift - D(area.x), shift - D(area.y));
-    add(path);
-    return FillEdges(graphics, brush, edges, even_odd, area) ? Ok : OutOfMemory;
-}
-
 Status FillRectangle(GpGraphics* graphics, GpBrush* brush, INT x, INT y, INT width, INT height) {
     if (graphics == nullptr || !KnownBrush(brush)) {
         return InvalidParameter;
@@ -320,35 +307,7 @@ Status FillRectangle(GpGraphics* graphics, GpBrush* brush, INT x, INT y, INT wid
     if (width <= 0 || height <= 0) {
         return Ok;
     }
-    // An axis-aligned rectangle clips exactly by clamping its sides.
-    const Box box = BeginWorldDrawing(*graphics, 2.0);
-    const Box r{std::fmax(D(x), box.x1), std::fmax(D(y), box.y1),
-                std::fmin(D(x) + D(width), box.x2), std::fmin(D(y) + D(height), box.y2)};
-    if (r.x1 >= r.x2 || r.y1 >= r.y2) {
-        return Ok;
-    }
-    return FillShape(*graphics, *brush, r, false, [&](EdgePath& path) {
-        path.MoveTo(r.x1, r.y1);
-        path.LineTo(r.x2, r.y1);
-        path.LineTo(r.x2, r.y2);
-        path.LineTo(r.x1, r.y2);
-        path.ClosePath();
-    });
-}
-
-// The points' bounding box.
-Box Extent(const GpPoint* points, INT count) {
-    INT x1 = points[0].X;
-    INT y1 = points[0].Y;
-    INT x2 = x1;
-    INT y2 = y1;
-    for (INT i = 1; i < count; ++i) {
-        x1 = std::min(x1, points[i].X);
-        y1 = std::min(y1, points[i].Y);
-        x2 = std::max(x2, points[i].X);
-        y2 = std::max(y2, points[i].Y);
-    }
-    return Box{D(x1), D(y1), D(x2), D(y2)};
+    return gdiplus_cairo::FillRectangle(*graphics, *brush, x, y, width, height) ? Ok : OutOfMemory;
 }
 
 Status FillPolygon(GpGraphics* graphics, GpBrush* brush, const GpPoint* points, INT count,
@@ -357,17 +316,9 @@ Status FillPolygon(GpGraphics* graphics, GpBrush* brush, const GpPoint* points, 
         (fillMode != FillModeAlternate && fillMode != FillModeWinding)) {
         return InvalidParameter;
     }
-    const Box box = BeginWorldDrawing(*graphics, 2.0);
-    const Box extent = Extent(points, count);
-    const Box visible{std::fmax(extent.x1, box.x1), std::fmax(extent.y1, box.y1),
-                      std::fmin(extent.x2, box.x2), std::fmin(extent.y2, box.y2)};
-    return FillShape(*graphics, *brush, visible, EvenOdd(fillMode), [&](EdgePath& path) {
-        path.MoveTo(D(points[0].X), D(points[0].Y));
-        for (INT i = 1; i < count; ++i) {
-            path.LineTo(D(points[i].X), D(points[i].Y));
-        }
-        path.ClosePath();
-    });
+    return gdiplus_cairo::FillPolygon(*graphics, *brush, points, count, EvenOdd(fillMode))
+               ? Ok
+               : OutOfMemory;
 }
 
 Status DrawLines(GpGraphics* graphics, GpPen* pen, const GpPoint* points, INT count) {

@@ -155,11 +155,7 @@ void ClippedPolyline(const Point* points, INT count, const Box& box, const Move&
 // A smoothed stroke of the thin pen: the layer's own outline, filled through its scan converter.
 void StrokeThinSmooth(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count,
                       const Box& box) {
-    Box extent{D(points[0].X), D(points[0].Y), D(points[0].X), D(points[0].Y)};
-    for (INT i = 1; i < count; ++i) {
-        extent = Box{std::fmin(extent.x1, D(points[i].X)), std::fmin(extent.y1, D(points[i].Y)),
-                     std::fmax(extent.x2, D(points[i].X)), std::fmax(extent.y2, D(points[i].Y))};
-    }
+    Box extent = Extent(points, count);
     extent = Box{
         std::fmax(extent.x1, box.x1) - kThinPenReach, std::fmax(extent.y1, box.y1) - kThinPenReach,
         std::fmin(extent.x2, box.x2) + kThinPenReach, std::fmin(extent.y2, box.y2) + kThinPenReach};
