@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 using namespace gdiplus_cairo;
@@ -14,6 +17,22 @@ namespace {
 
 constexpr int kWidth = 37;
 constexpr int kHeight = 23;
+
+// The winding number of the edges about a point: those whose row the point's lies in and whose
+// point on that row lies at or left of it.
+int Winding(const EdgeList& edges, int64_t x, int64_t y) {
+    int winding = 0;
+    for (int64_t k = 0; k < edges.Count(); ++k) {
+        const Edge& e = edges.Edges()[k];
+        const int64_t dx = e.bottom.x - e.top.x;
+        const int64_t dy = e.bottom.y - e.top.y;
+        if (e.top.y <= y && y < e.bottom.y &&
+            __int128{x - e.top.x} * dy >= __int128{y - e.top.y} * dx) {
+            winding += e.dir;
+        }
+    }
+    return winding;
+}
 
 // Inside samples per pixel, 8 x 4 of them or the centre alone.
 std::vector<int> Reference(const EdgeList& edges, bool even_odd, bool smoothed) {
@@ -24,16 +43,7 @@ std::vector<int> Reference(const EdgeList& edges, bool even_odd, bool smoothed) 
         for (int x = 0; x < kWidth * across; ++x) {
             const int64_t sx = (2 * x + 1) * kFixedOne / (2 * across);
             const int64_t sy = (2 * y + 1) * kFixedOne / (2 * down);
-            int winding = 0;
-            for (int64_t k = 0; k < edges.Count(); ++k) {
-                const Edge& e = edges.Edges()[k];
-                const int64_t dx = e.bottom.x - e.top.x;
-                const int64_t dy = e.bottom.y - e.top.y;
-                if (e.top.y <= sy && sy < e.bottom.y &&
-                    __int128{sx - e.top.x} * dy >= __int128{sy - e.top.y} * dx) {
-                    winding += e.dir;
-                }
-            }
+            const int winding = Winding(edges, sx, sy);
             inside[(y / down) * kWidth + x / across] += even_odd ? winding & 1 : winding != 0;
         }
     }
@@ -118,19 +128,63 @@ TEST(ScanConverter, CoverageCountsTheSamplesInsideExactly) {
     }
 }
 
-// A thin pen's outline, filled by the non-zero rule.
+// A thin pen's outline, filled by the non-zero rule: it covers every point within the pen's half
+// width of a segment (beyond the ends by half a width, the square caps) and none further than a
+// miter can reach.
 TEST(ScanConverter, ThinStrokesCoverTheirOutlinesSamples) {
     std::mt19937 random(11);
     std::uniform_real_distribution<double> x(-4.0, kWidth + 4.0);
     std::uniform_real_distribution<double> y(-4.0, kHeight + 4.0);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const auto fixed = [](double v) { return static_cast<int64_t>(std::lround(v * kFixedOne)); };
     for (int round = 0; round < 200; ++round) {
         EdgeList edges;
         ThinStroke stroke;
         ASSERT_TRUE(stroke.Begin(12, edges));
-        for (int i = std::uniform_int_distribution<int>(1, 12)(random); i > 0; --i) {
-            stroke.LineTo(std::round(x(random) * 2) / 2, std::round(y(random) * 2) / 2);
+        std::vector<std::pair<double, double>> line;
+        for (int i = std::uniform_int_distribution<int>(2, 12)(random); i > 0; --i) {
+            line.emplace_back(std::round(x(random) * 2) / 2, std::round(y(random) * 2) / 2);
+            stroke.LineTo(line.back().first, line.back().second);
         }
         stroke.Finish();
         ExpectReference(edges, false, true, round);
+        // Distance to segment k's body, t along it and u across in pixels.
+        const auto along = [&](std::size_t k, double px, double py, double& t, double& u) {
+            const double dx = line[k + 1].first - line[k].first;
+            const double dy = line[k + 1].second - line[k].second;
+            const double length = std::hypot(dx, dy);
+            t = ((px - line[k].first) * dx + (py - line[k].second) * dy) / length;
+            u = ((py - line[k].second) * dx - (px - line[k].first) * dy) / length;
+            return length;
+        };
+        for (int probe = 0; probe < 200; ++probe) {
+            const std::size_t k =
+                std::uniform_int_distribution<std::size_t>(0, line.size() - 2)(random);
+            double t = 0.0;
+            double u = 0.0;
+            const double length = along(k, line[k].first, line[k].second, t, u);
+            if (length == 0.0) {
+                continue;
+            }
+            const double low = k == 0 ? -0.45 : 0.0;
+            const double high = length + (k + 2 == line.size() ? 0.45 : 0.0);
+            t = low + (high - low) * unit(random);
+            u = 0.9 * unit(random) - 0.45;
+            const double dx = (line[k + 1].first - line[k].first) / length;
+            const double dy = (line[k + 1].second - line[k].second) / length;
+            const double px = line[k].first + t * dx - u * dy;
+            const double py = line[k].second + t * dy + u * dx;
+            EXPECT_NE(Winding(edges, fixed(px), fixed(py)), 0) << "round " << round;
+            const double fx = x(random);
+            const double fy = y(random);
+            bool far = true;
+            for (std::size_t j = 0; j + 1 < line.size(); ++j) {
+                const double reach = along(j, fx, fy, t, u);
+                far = far && std::hypot(std::max({-t, t - reach, 0.0}), u) > 5.1;
+            }
+            if (far) {
+                EXPECT_EQ(Winding(edges, fixed(fx), fixed(fy)), 0) << "round " << round;
+            }
+        }
     }
 }
