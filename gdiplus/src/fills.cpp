@@ -101,6 +101,7 @@ private:
 class MaskCoverage final : public CoverageSink, public RunSink {
 public:
     MaskCoverage(uint8_t* bytes, int64_t stride) : m_bytes(bytes), m_stride(stride) {}
+    using RunSink::Row;
     void Row(int64_t y, int64_t x0, const uint8_t* alpha, int64_t count, const int64_t*,
              int64_t) override {
         std::memcpy(m_bytes + y * m_stride + x0, alpha, static_cast<std::size_t>(count));

@@ -51,6 +51,7 @@ std::vector<int> Reference(const EdgeList& edges, bool even_odd, bool smoothed) 
 }
 
 struct Collect final : CoverageSink, RunSink {
+    using RunSink::Row;
     std::vector<int> alpha = std::vector<int>(kWidth * kHeight, -1);
     void Row(int64_t y, int64_t x0, const uint8_t* bytes, int64_t count, const int64_t* full,
              int64_t runs) override {

@@ -152,14 +152,14 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
             active[at] = moving;
         }
         if (next < starts[s]) {
-            int64_t count = 0;
+            int64_t arrived = 0;
             for (; next < starts[s]; ++next) {
-                fresh[count++] = Active{column_of(edges[order[next]]), order[next]};
+                fresh[arrived++] = Active{column_of(edges[order[next]]), order[next]};
             }
-            std::sort(fresh, fresh + count, by_column);
-            std::merge(active, active + live, fresh, fresh + count, merged, by_column);
+            std::sort(fresh, fresh + arrived, by_column);
+            std::merge(active, active + live, fresh, fresh + arrived, merged, by_column);
             std::swap(active, merged);
-            live += count;
+            live += arrived;
         }
         int winding = 0;
         int64_t start = 0;
