@@ -2,6 +2,7 @@
 
 #include "raster/scratch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -115,17 +116,19 @@ private:
     int64_t m_stride;
 };
 
-// A world path's sub-paths, moved by (dx, dy), as edges in 256ths; each sub-path closes.
+// A world path's sub-paths, moved by (dx, dy), as edges in 256ths; each sub-path closes. The
+// moves are whole or half pixels, so whole-number points stay exact without rounding.
 class EdgePath {
 public:
-    EdgePath(EdgeList& edges, double dx, double dy) : m_edges(edges), m_dx(dx), m_dy(dy) {}
-    void MoveTo(double x, double y) {
+    EdgePath(EdgeList& edges, double dx, double dy)
+        : m_edges(edges), m_dx(FixedFromDouble(dx)), m_dy(FixedFromDouble(dy)) {}
+    template <class T> void MoveTo(T x, T y) {
         ClosePath();
-        m_first = FixedPoint{FixedFromDouble(x + m_dx), FixedFromDouble(y + m_dy)};
+        m_first = FixedPoint{Fixed(x) + m_dx, Fixed(y) + m_dy};
         m_current = m_first;
     }
-    void LineTo(double x, double y) {
-        const FixedPoint point{FixedFromDouble(x + m_dx), FixedFromDouble(y + m_dy)};
+    template <class T> void LineTo(T x, T y) {
+        const FixedPoint point{Fixed(x) + m_dx, Fixed(y) + m_dy};
         m_edges.Add(m_current, point);
         m_current = point;
     }
@@ -135,8 +138,11 @@ public:
     }
 
 private:
+    static int64_t Fixed(double v) { return FixedFromDouble(v); }
+    static int64_t Fixed(INT v) { return int64_t{v} * kFixedOne; }
+
     EdgeList& m_edges;
-    double m_dx, m_dy;
+    int64_t m_dx, m_dy;
     FixedPoint m_first{0, 0};
     FixedPoint m_current{0, 0};
 };
@@ -286,12 +292,17 @@ bool Fill(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush* brush, Gdiplus:
 } // namespace
 
 Box Extent(const Gdiplus::Point* points, INT count) {
-    Box box{D(points[0].X), D(points[0].Y), D(points[0].X), D(points[0].Y)};
+    INT x1 = points[0].X;
+    INT y1 = points[0].Y;
+    INT x2 = x1;
+    INT y2 = y1;
     for (INT i = 1; i < count; ++i) {
-        box = Box{std::fmin(box.x1, D(points[i].X)), std::fmin(box.y1, D(points[i].Y)),
-                  std::fmax(box.x2, D(points[i].X)), std::fmax(box.y2, D(points[i].Y))};
+        x1 = std::min(x1, points[i].X);
+        y1 = std::min(y1, points[i].Y);
+        x2 = std::max(x2, points[i].X);
+        y2 = std::max(y2, points[i].Y);
     }
-    return box;
+    return Box{D(x1), D(y1), D(x2), D(y2)};
 }
 
 DeviceArea VisibleArea(cairo_t* cr, const Box& world, double shift) {
@@ -345,9 +356,9 @@ bool FillPolygon(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush,
     const Box visible{std::fmax(extent.x1, box.x1), std::fmax(extent.y1, box.y1),
                       std::fmin(extent.x2, box.x2), std::fmin(extent.y2, box.y2)};
     return FillShape(graphics, brush, visible, even_odd, [&](EdgePath& path) {
-        path.MoveTo(D(points[0].X), D(points[0].Y));
+        path.MoveTo(points[0].X, points[0].Y);
         for (INT i = 1; i < count; ++i) {
-            path.LineTo(D(points[i].X), D(points[i].Y));
+            path.LineTo(points[i].X, points[i].Y);
         }
         path.ClosePath();
     });

@@ -49,11 +49,12 @@ struct SteppedEdge {
 };
 
 // Walks the edges' sample rows from top to bottom. For each row, hands every stretch of inside
-// samples [k0, k1), k0 < k1, in sample columns clamped to the surface, to spans(row, k0, k1),
-// and after the row calls row_done(row).
-template <class Spans, class RowDone>
+// samples [k0, k1), k0 < k1, in sample columns clamped to the surface, to visit(row, k0, k1) and
+// after the row calls row_done(row). Unsorted, it hands each edge's crossing instead, in no
+// order, to visit(column, dir), and leaves the fill rule to row_done.
+template <bool kSorted, class Visit, class RowDone>
 bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, int64_t height,
-          const Spans& spans, const RowDone& row_done) {
+          const Visit& visit, const RowDone& row_done) {
     if (!list.Valid()) {
         return false;
     }
@@ -143,7 +144,7 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
         }
         // The stepped edges change their order little from row to row; the new ones are sorted
         // apart and merged in.
-        for (int64_t k = 1; k < live; ++k) {
+        for (int64_t k = 1; kSorted && k < live; ++k) {
             const Active moving = active[k];
             int64_t at = k;
             for (; at > 0 && active[at - 1].column > moving.column; --at) {
@@ -156,9 +157,13 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
             for (; next < starts[s]; ++next) {
                 fresh[arrived++] = Active{column_of(edges[order[next]]), order[next]};
             }
-            std::sort(fresh, fresh + arrived, by_column);
-            std::merge(active, active + live, fresh, fresh + arrived, merged, by_column);
-            std::swap(active, merged);
+            if (kSorted) {
+                std::sort(fresh, fresh + arrived, by_column);
+                std::merge(active, active + live, fresh, fresh + arrived, merged, by_column);
+                std::swap(active, merged);
+            } else {
+                std::copy(fresh, fresh + arrived, active + live);
+            }
             live += arrived;
         }
         int winding = 0;
@@ -167,15 +172,19 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
         for (int64_t k = 0; k < live; ++k) {
             const Active a = active[k];
             SteppedEdge& e = edges[a.index];
-            const bool was_inside = (static_cast<unsigned>(winding) & mask) != 0;
-            winding += e.dir;
-            const bool inside = (static_cast<unsigned>(winding) & mask) != 0;
-            if (inside != was_inside) {
-                if (inside) {
-                    start = a.column;
-                } else if (a.column > start) {
-                    spans(s, start, a.column);
+            if constexpr (kSorted) {
+                const bool was_inside = (static_cast<unsigned>(winding) & mask) != 0;
+                winding += e.dir;
+                const bool inside = (static_cast<unsigned>(winding) & mask) != 0;
+                if (inside != was_inside) {
+                    if (inside) {
+                        start = a.column;
+                    } else if (a.column > start) {
+                        visit(s, start, a.column);
+                    }
                 }
+            } else {
+                visit(a.column, e.dir);
             }
             if (s + 1 < e.end_row) {
                 e.Step();
@@ -195,18 +204,13 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
 EdgeList::EdgeList()
     : m_edges(Scratch<Edge, EdgeList>::Grow(64)), m_capacity(m_edges != nullptr ? 64 : 0) {}
 
-void EdgeList::Add(FixedPoint from, FixedPoint to) {
-    if (from.y == to.y || m_edges == nullptr) {
-        return;
+bool EdgeList::Grow() {
+    if (m_edges == nullptr) {
+        return false;
     }
-    if (m_count == m_capacity) {
-        m_capacity *= 2;
-        m_edges = Scratch<Edge, EdgeList>::Grow(static_cast<std::size_t>(m_capacity));
-        if (m_edges == nullptr) {
-            return;
-        }
-    }
-    m_edges[m_count++] = from.y < to.y ? Edge{from, to, 1} : Edge{to, from, -1};
+    m_edges = Scratch<Edge, EdgeList>::Grow(static_cast<std::size_t>(2 * m_capacity));
+    m_capacity = m_edges != nullptr ? 2 * m_capacity : 0;
+    return m_edges != nullptr;
 }
 
 void EdgeList::AddPolygon(const FixedPoint* points, int64_t count) {
@@ -304,31 +308,48 @@ bool CoverSmoothed(const EdgeList& edges, bool even_odd, int64_t width, int64_t 
         stretch(next + 1, 0); // closes the last run of full coverage
         sink.Row(s / kBox.down, first, alpha + first, next - 1 - first, full, runs);
     };
-    return Scan(edges, even_odd, kBox, width, height, spans, row_done);
+    return Scan<true>(edges, even_odd, kBox, width, height, spans, row_done);
 }
 
 bool ScanAliased(const EdgeList& edges, bool even_odd, int64_t width, int64_t height,
                  RunSink& sink) {
-    auto* bounds = Scratch<int64_t, BoundsTag>::Get(static_cast<std::size_t>(width) + 1);
-    if (bounds == nullptr) {
+    // A row's crossings need no sorting: each adds its winding to its column and marks it, and
+    // the marked columns are then visited in order. A pixel is inside from a crossing's column on.
+    const auto slots = static_cast<std::size_t>(width) + 1;
+    const std::size_t words = slots / 64 + 1;
+    auto* changes = Scratch<int32_t, CellTag>::Get(slots);
+    auto* crossed = Scratch<uint64_t, TouchedTag>::Get(words);
+    auto* bounds = Scratch<int64_t, BoundsTag>::Get(slots);
+    if (changes == nullptr || crossed == nullptr || bounds == nullptr) {
         return false;
     }
-    int64_t count = 0;
-    const auto spans = [&](int64_t, int64_t k0, int64_t k1) {
-        if (count > 0 && bounds[count - 1] == k0) {
-            bounds[count - 1] = k1; // joins the run before
-        } else {
-            bounds[count++] = k0;
-            bounds[count++] = k1;
-        }
+    std::fill(changes, changes + slots, 0);
+    std::fill(crossed, crossed + words, 0);
+    const auto cross = [&](int64_t column, int dir) {
+        changes[column] += dir;
+        crossed[column >> 6] |= uint64_t(1) << (column & 63);
     };
+    const unsigned mask = even_odd ? 1u : ~0u;
     const auto row_done = [&](int64_t row) {
+        int64_t count = 0;
+        int32_t winding = 0;
+        for (std::size_t word = 0; word < words; ++word) {
+            for (uint64_t bits = crossed[word]; bits != 0; bits &= bits - 1) {
+                const auto column = static_cast<int64_t>(word * 64) + __builtin_ctzll(bits);
+                const bool was_inside = (static_cast<unsigned>(winding) & mask) != 0;
+                winding += changes[column];
+                changes[column] = 0;
+                if (was_inside != ((static_cast<unsigned>(winding) & mask) != 0)) {
+                    bounds[count++] = column; // a run starts or ends
+                }
+            }
+            crossed[word] = 0;
+        }
         if (count > 0) {
             sink.Row(row, bounds, count / 2);
         }
-        count = 0;
     };
-    return Scan(edges, even_odd, Grid{1, 1}, width, height, spans, row_done);
+    return Scan<false>(edges, even_odd, Grid{1, 1}, width, height, cross, row_done);
 }
 
 } // namespace gdiplus_cairo

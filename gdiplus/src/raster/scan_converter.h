@@ -27,7 +27,11 @@ class EdgeList {
 public:
     EdgeList();
     // The edge from -> to; a horizontal one is dropped.
-    void Add(FixedPoint from, FixedPoint to);
+    void Add(FixedPoint from, FixedPoint to) {
+        if (from.y != to.y && (m_count < m_capacity || Grow())) {
+            m_edges[m_count++] = from.y < to.y ? Edge{from, to, 1} : Edge{to, from, -1};
+        }
+    }
     // The edges of a closed polygon, the last point joined back to the first.
     void AddPolygon(const FixedPoint* points, int64_t count);
 
@@ -37,6 +41,9 @@ public:
     int64_t Count() const { return m_count; }
 
 private:
+    // Room for twice as many edges; false, the edges then incomplete, when it cannot be had.
+    bool Grow();
+
     Edge* m_edges;
     int64_t m_count = 0;
     int64_t m_capacity;
