@@ -156,7 +156,7 @@ bool FillShape(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush, con
     EdgeList edges;
     EdgePath path(edges, shift - D(area.x), shift - D(area.y));
     add(path);
-    return FillEdges(graphics, brush, edges, even_odd, area);
+    return FillEdges(graphics, &brush, 0, edges, even_odd, area);
 }
 
 bool Cover(const EdgeList& edges, bool even_odd, bool smoothed, const DeviceArea& area,
@@ -274,8 +274,10 @@ bool DirectFill(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush* brush, Gd
     return true;
 }
 
-bool Fill(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush* brush, Gdiplus::ARGB colour,
-          const EdgeList& edges, bool even_odd, const DeviceArea& area) {
+} // namespace
+
+bool FillEdges(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush* brush, Gdiplus::ARGB colour,
+               const EdgeList& edges, bool even_odd, const DeviceArea& area) {
     if (!edges.Valid()) {
         return false;
     }
@@ -288,8 +290,6 @@ bool Fill(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush* brush, Gdiplus:
     }
     return PaintThroughMask(graphics, brush, colour, edges, even_odd, area);
 }
-
-} // namespace
 
 Box Extent(const Gdiplus::Point* points, INT count) {
     INT x1 = points[0].X;
@@ -319,16 +319,6 @@ DeviceArea VisibleArea(cairo_t* cr, const Box& world, double shift) {
     const int64_t x2 = limit(std::ceil(world.x2 + shift) + 1.0, low_x, high_x);
     const int64_t y2 = limit(std::ceil(world.y2 + shift) + 1.0, low_y, high_y);
     return DeviceArea{x1, y1, std::max<int64_t>(x2 - x1, 0), std::max<int64_t>(y2 - y1, 0)};
-}
-
-bool FillEdges(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush, const EdgeList& edges,
-               bool even_odd, const DeviceArea& area) {
-    return Fill(graphics, &brush, 0, edges, even_odd, area);
-}
-
-bool FillEdges(Gdiplus::GpGraphics& graphics, Gdiplus::ARGB colour, const EdgeList& edges,
-               bool even_odd, const DeviceArea& area) {
-    return Fill(graphics, nullptr, colour, edges, even_odd, area);
 }
 
 bool FillRectangle(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush, INT x, INT y,

@@ -20,14 +20,11 @@ Box Extent(const Gdiplus::Point* points, INT count);
 DeviceArea VisibleArea(cairo_t* cr, const Box& world, double shift);
 
 // Fills edges given in 256ths of a device pixel from the area's corner, the area standing for the
-// whole surface, with a brush: aliased or smoothed as the graphics asks. False, with nothing
-// drawn, when scratch memory is lacking or the brush is of no known kind.
-bool FillEdges(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush, const EdgeList& edges,
-               bool even_odd, const DeviceArea& area);
-
-// The same with one colour.
-bool FillEdges(Gdiplus::GpGraphics& graphics, Gdiplus::ARGB colour, const EdgeList& edges,
-               bool even_odd, const DeviceArea& area);
+// whole surface, with the brush or, where it is null, the colour: aliased or smoothed as the
+// graphics asks. False, with nothing drawn, when scratch memory is lacking or the brush is of no
+// known kind.
+bool FillEdges(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush* brush, Gdiplus::ARGB colour,
+               const EdgeList& edges, bool even_odd, const DeviceArea& area);
 
 // A rectangle and a polygon in world coordinates, filled with a brush as the graphics asks: aliased
 // or smoothed, the polygon by the even-odd or the non-zero rule. False, with nothing drawn, when

@@ -174,7 +174,7 @@ void StrokeThinSmooth(GpGraphics& graphics, const GpPen& pen, const Point* point
         points, count, box, [&](double x, double y) { stroke.MoveTo(x + dx, y + dy); },
         [&](double x, double y) { stroke.LineTo(x + dx, y + dy); });
     stroke.Finish();
-    FillEdges(graphics, pen.color, edges, false, area);
+    FillEdges(graphics, nullptr, pen.color, edges, false, area);
 }
 
 // A smoothed thin pen through the layer's converter; any other pen through Cairo's stroke in

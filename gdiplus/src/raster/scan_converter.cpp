@@ -202,13 +202,13 @@ bool Scan(const EdgeList& list, bool even_odd, const Grid& grid, int64_t width, 
 } // namespace
 
 EdgeList::EdgeList()
-    : m_edges(Scratch<Edge, EdgeList>::Grow(64)), m_capacity(m_edges != nullptr ? 64 : 0) {}
+    : m_edges(Scratch<Edge, EdgeList>::Get(64)), m_capacity(m_edges != nullptr ? 64 : 0) {}
 
 bool EdgeList::Grow() {
     if (m_edges == nullptr) {
         return false;
     }
-    m_edges = Scratch<Edge, EdgeList>::Grow(static_cast<std::size_t>(2 * m_capacity));
+    m_edges = Scratch<Edge, EdgeList>::Get(static_cast<std::size_t>(2 * m_capacity));
     m_capacity = m_edges != nullptr ? 2 * m_capacity : 0;
     return m_edges != nullptr;
 }

@@ -8,8 +8,8 @@
 
 namespace gdiplus_cairo {
 
-// One growing array of T per thread for each Tag. Its contents are undefined after Get, kept by
-// Grow. Null when the memory cannot be had.
+// One growing array of T per thread for each Tag, at least twice as large on each growth with its
+// contents kept. Null, and freed, when the memory cannot be had.
 template <class T, class Tag> class Scratch {
     static_assert(std::is_trivially_copyable_v<T> && alignof(T) <= alignof(std::max_align_t));
 
@@ -17,9 +17,13 @@ public:
     static T* Get(std::size_t count) {
         Block& b = block();
         if (count > b.capacity) {
-            std::free(b.data);
-            b.data = static_cast<T*>(std::malloc(count * sizeof(T)));
-            b.capacity = b.data != nullptr ? count : 0;
+            const std::size_t wanted = count > 2 * b.capacity ? count : 2 * b.capacity;
+            T* grown = static_cast<T*>(std::realloc(b.data, wanted * sizeof(T)));
+            if (grown == nullptr) {
+                std::free(b.data);
+            }
+            b.data = grown;
+            b.capacity = grown != nullptr ? wanted : 0;
         }
         return b.data;
     }
@@ -30,20 +34,6 @@ public:
             std::free(b.data);
             b.data = static_cast<T*>(std::calloc(count, sizeof(T)));
             b.capacity = b.data != nullptr ? count : 0;
-        }
-        return b.data;
-    }
-    // At least twice the size on each growth, the contents kept; freed when that fails.
-    static T* Grow(std::size_t count) {
-        Block& b = block();
-        if (count > b.capacity) {
-            const std::size_t wanted = count > 2 * b.capacity ? count : 2 * b.capacity;
-            T* grown = static_cast<T*>(std::realloc(b.data, wanted * sizeof(T)));
-            if (grown == nullptr) {
-                std::free(b.data);
-            }
-            b.data = grown;
-            b.capacity = grown != nullptr ? wanted : 0;
         }
         return b.data;
     }
