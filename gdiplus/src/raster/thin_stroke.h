@@ -25,16 +25,13 @@ private:
     };
     void Outline();
     void Join(Point at, Point in, Point out);
-    // The next point of either side of the outline, which runs along the left side from the
-    // start and back along the right side: each adds its edge from the side's point before.
-    void Left(FixedPoint point);
-    void Right(FixedPoint point);
 
     EdgeList* m_edges = nullptr;
     Point* m_path = nullptr; // the sub-path's points, none equal to the one before
     int64_t m_count = 0;
-    FixedPoint m_left{0, 0}; // the sides' last points
-    FixedPoint m_right{0, 0};
+    FixedPoint* m_left = nullptr; // the outline's two sides, start to end
+    FixedPoint* m_right = nullptr;
+    int64_t m_sides = 0;
 };
 
 } // namespace gdiplus_cairo
