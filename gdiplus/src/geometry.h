@@ -1,5 +1,5 @@
-// Geometry that keeps Cairo within its fixed-point range, draws GDI+'s aliased thin lines and scans
-// aliased polygon fills. Pure functions over doubles and 64-bit integers; the results go to a sink.
+// Geometry that keeps Cairo within its fixed-point range and draws GDI+'s aliased thin lines. Pure
+// functions over doubles and 64-bit integers; the results go to a sink.
 #pragma once
 
 #include <cstdint>
@@ -21,46 +21,6 @@ Box SafeBox(Box box, double margin);
 // of it lies in the box; start_moved/end_moved tell which end the clip replaced.
 bool ClipSegment(const Box& box, double& x1, double& y1, double& x2, double& y2, bool& start_moved,
                  bool& end_moved);
-
-class PathSink {
-public:
-    virtual void MoveTo(double x, double y) = 0;
-    virtual void LineTo(double x, double y) = 0;
-    virtual void ClosePath() = 0;
-
-protected:
-    ~PathSink() = default;
-};
-
-// Streams a closed polygon through Sutherland-Hodgman clipping against an axis-aligned box and
-// hands the clipped outline to a sink, with no storage of its own beyond a few points. Inside the
-// box the clipped polygon has the same winding number everywhere as the original, so both fill
-// rules paint the same pixels there.
-class PolygonClipper {
-public:
-    PolygonClipper(const Box& box, PathSink& sink);
-    void Add(double x, double y);
-    // Closes the polygon; the clipper can then take another.
-    void Finish();
-
-private:
-    struct Stage {
-        int edge; // 0 left, 1 right, 2 top, 3 bottom
-        bool has_first;
-        double first_x, first_y, previous_x, previous_y;
-    };
-    void Feed(int stage, double x, double y);
-    void Close(int stage);
-    void Emit(int stage, double x, double y);
-    bool Inside(int edge, double x, double y) const;
-    void Intersect(int edge, double ax, double ay, double bx, double by, double& x,
-                   double& y) const;
-
-    Box m_box;
-    PathSink& m_sink;
-    Stage m_stages[4];
-    bool m_started;
-};
 
 class RunSink {
 public:
@@ -85,39 +45,5 @@ protected:
 // py1..py2 are produced, so the work is bounded by that box, whatever the coordinates.
 void ThinLineRuns(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t px1, int64_t py1,
                   int64_t px2, int64_t py2, RunSink& sink);
-
-// A point in Cairo's fixed point: 1/256 pixel units.
-struct FixedPoint {
-    int64_t x, y;
-};
-
-// An edge as the scan walks it: its position in 256ths at the current row, kept as a quotient
-// and a remainder over dy so that every step rounds down exactly.
-struct ScanEdge {
-    int64_t x, remainder, step, step_remainder, dy;
-    int64_t first_row, last_row;
-    int dir;
-};
-// Working storage for AliasedPolygonRuns: an edge for each vertex, a count for each row and
-// one more, for each pixel column and one more a winding change and two bits, and the bounds of a
-// row's runs, width + 1 of them at most.
-struct ScanStorage {
-    ScanEdge* by_row;
-    int64_t* row_counts;
-    int32_t* winding_changes;
-    uint64_t* crossed;
-    uint64_t* odd; // as crossed, for the even-odd rule
-    int64_t* bounds;
-};
-
-// The pixels of an aliased fill of a closed polygon over a width x height image, exactly as
-// Cairo's aliased rasteriser picks them: a row takes the edges that span its centre, each edge's
-// position is taken a 256th above the centre and rounded down to the 256th, then to the pixel
-// whose centre it passes (halves down); and a run that ends where the next one starts, or one
-// pixel before, goes on through it. Edges beyond the left and right sides count as lying on them.
-// Each row's runs go to the sink at once. Returns false, with nothing produced, for an outline made
-// of horizontal and vertical edges only: Cairo fills those by another route.
-bool AliasedPolygonRuns(const FixedPoint* points, int64_t count, bool even_odd, int64_t width,
-                        int64_t height, const ScanStorage& storage, RunSink& sink);
 
 } // namespace gdiplus_cairo

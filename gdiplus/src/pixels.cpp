@@ -18,50 +18,27 @@ uint32_t ToTopByte(double unit) {
     return static_cast<uint32_t>(static_cast<uint16_t>(unit * 65535.0 + 0.5)) >> 8;
 }
 
-// Storage kept for the thread's life: allocated with malloc, outside any drawing object.
-struct Scratch {
-    void* block = nullptr;
-    std::size_t size = 0;
-    ~Scratch() { std::free(block); }
-    void* Get(std::size_t wanted, bool zeroed) {
-        if (wanted <= size) {
-            return block;
-        }
-        void* grown = zeroed ? std::calloc(wanted, 1) : std::malloc(wanted);
-        if (grown == nullptr) {
-            return nullptr;
-        }
-        std::free(block);
-        block = grown;
-        size = wanted;
-        return block;
+// A row of one colour, sixteen pixels at a time in aligned stores where SSE2 allows (the
+// compiler leaves the plain loop at one pixel a store).
+void StorePixels(uint32_t* pixels, int64_t count, uint32_t colour) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    for (; i < count && (reinterpret_cast<uintptr_t>(pixels + i) & 15) != 0; ++i) {
+        pixels[i] = colour;
     }
-    // At least twice as large, with the contents kept.
-    void* Grow(std::size_t wanted) {
-        if (wanted <= size) {
-            return block;
-        }
-        wanted = wanted > 2 * size ? wanted : 2 * size;
-        void* grown = std::realloc(block, wanted);
-        if (grown == nullptr) {
-            std::free(block);
-            block = nullptr;
-            size = 0;
-            return nullptr;
-        }
-        block = grown;
-        size = wanted;
-        return block;
+    const __m128i four = _mm_set1_epi32(static_cast<int>(colour));
+    for (; i + 16 <= count; i += 16) {
+        auto* at = reinterpret_cast<__m128i*>(pixels + i);
+        _mm_store_si128(at, four);
+        _mm_store_si128(at + 1, four);
+        _mm_store_si128(at + 2, four);
+        _mm_store_si128(at + 3, four);
     }
-};
-
-thread_local Scratch t_marks;
-thread_local Scratch t_coverage;
-thread_local Scratch t_scan;
-thread_local Scratch t_coverage_scan;
-thread_local Scratch t_edges;
-thread_local Scratch t_colours;
-thread_local Scratch t_stroke;
+#endif
+    for (; i < count; ++i) {
+        pixels[i] = colour;
+    }
+}
 
 struct LastRamp {
     bool built = false;
@@ -97,8 +74,12 @@ void PixelRuns::Run(int64_t x, int64_t y, int64_t width, int64_t height) {
     for (int64_t row = y; row < y + height; ++row) {
         uint32_t* pixels = m_image.data + row * m_image.stride + x;
         if (opaque) {
+            StorePixels(pixels, width, m_colour);
+            continue;
+        }
+        if (m_marks == nullptr) {
             for (int64_t i = 0; i < width; ++i) {
-                pixels[i] = m_colour;
+                pixels[i] = BlendOver(m_colour, pixels[i]);
             }
             continue;
         }
@@ -108,6 +89,26 @@ void PixelRuns::Run(int64_t x, int64_t y, int64_t width, int64_t height) {
                 marks[i] = 1;
                 pixels[i] = BlendOver(m_colour, pixels[i]);
             }
+        }
+    }
+}
+
+void CoverRow(uint32_t* pixels, const uint8_t* coverage, int64_t count, uint32_t premultiplied) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    const __m128i colours = _mm_set1_epi32(static_cast<int>(premultiplied));
+    for (; i + 4 <= count; i += 4) {
+        uint32_t four = 0;
+        std::memcpy(&four, coverage + i, sizeof four);
+        // A thin line's rows are mostly bare between its crossings.
+        if (four != 0) {
+            CoverOverFour(pixels + i, coverage + i, colours);
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        if (coverage[i] != 0) {
+            pixels[i] = BlendOver(ScaleChannels(premultiplied, coverage[i]), pixels[i]);
         }
     }
 }
@@ -304,34 +305,6 @@ void CompositeRampRow(uint32_t* row, const int64_t* bounds, int64_t count, const
         CompositeRampRun(row + bounds[2 * k], bounds[2 * k + 1] - bounds[2 * k], ramp,
                          position + static_cast<uint64_t>(bounds[2 * k]) * step, step);
     }
-}
-
-uint8_t* ScratchMarks(std::size_t size) {
-    return static_cast<uint8_t*>(t_marks.Get(size, true));
-}
-
-uint8_t* ScratchCoverage(std::size_t size) {
-    return static_cast<uint8_t*>(t_coverage.Get(size, false));
-}
-
-uint8_t* ScratchScan(std::size_t size) {
-    return static_cast<uint8_t*>(t_scan.Get(size, false));
-}
-
-uint8_t* ScratchCoverageScan(std::size_t size) {
-    return static_cast<uint8_t*>(t_coverage_scan.Get(size, false));
-}
-
-uint8_t* ScratchEdges(std::size_t size) {
-    return static_cast<uint8_t*>(t_edges.Grow(size));
-}
-
-uint32_t* ScratchColours(std::size_t count) {
-    return static_cast<uint32_t*>(t_colours.Get(count * sizeof(uint32_t), false));
-}
-
-uint8_t* ScratchStroke(std::size_t size) {
-    return static_cast<uint8_t*>(t_stroke.Get(size, false));
 }
 
 void GradientRamp::Build(uint32_t argb1, uint32_t argb2) {

@@ -43,8 +43,8 @@ inline uint32_t BlendOver(uint32_t source, uint32_t destination) {
 }
 
 // Writes runs of one colour over an image. Runs must lie within the image. An opaque colour is
-// stored; a translucent one is blended, and with marks a pixel that several runs share is blended
-// only once, as when the runs are filled as one shape.
+// stored; a translucent one is blended, and with marks (or null) a pixel that several runs share
+// is blended only once, as when the runs are filled as one shape.
 class PixelRuns final : public RunSink {
 public:
     PixelRuns(const PixelImage& image, uint32_t premultiplied, uint8_t* marks);
@@ -56,54 +56,9 @@ private:
     uint8_t* m_marks;
 };
 
-// Cairo's own interpolation of an opaque colour towards a pixel, for partly covered pixels of an
-// opaque solid fill: each product rounded with a half of 0x7F rather than pixman's 0x80, and the
-// two sums saturated.
-inline uint32_t Interpolate(uint32_t colour, uint32_t cover, uint32_t pixel) {
-    constexpr uint32_t kMask = 0x00FF00FF;
-    constexpr uint32_t kHalf = 0x007F007F;
-    const auto scale = [](uint32_t pair, uint32_t factor) {
-        const uint32_t t = (pair & kMask) * factor + kHalf;
-        return ((t + ((t >> 8) & kMask)) >> 8) & kMask;
-    };
-    const auto add = [](uint32_t a, uint32_t b) {
-        uint32_t t = a + b;
-        t |= 0x01000100 - ((t >> 8) & kMask);
-        return t & kMask;
-    };
-    const uint32_t keep = 255 - cover;
-    return add(scale(colour, cover), scale(pixel, keep)) |
-           add(scale(colour >> 8, cover), scale(pixel >> 8, keep)) << 8;
-}
-
-// Blends one colour over a row of pixels through coverage bytes, as Cairo's image compositor
-// does for a solid source: an opaque colour by its interpolation, a translucent one scaled by the
-// coverage and then over what lies beneath, as pixman does it.
-inline void CoverRow(uint32_t* pixels, const uint8_t* coverage, int64_t count,
-                     uint32_t premultiplied) {
-    const bool opaque = (premultiplied >> 24) == 0xFF;
-    for (int64_t i = 0; i < count; ++i) {
-        // A thin line's rows are mostly bare between its crossings: skip them eight at a time.
-        uint64_t eight = 0;
-        while (i + 8 <= count && (std::memcpy(&eight, coverage + i, 8), eight == 0)) {
-            i += 8;
-        }
-        if (i == count) {
-            break;
-        }
-        const uint32_t cover = coverage[i];
-        if (cover == 0) {
-            continue;
-        }
-        if (cover == 0xFF) {
-            pixels[i] = opaque ? premultiplied : BlendOver(premultiplied, pixels[i]);
-        } else if (opaque) {
-            pixels[i] = Interpolate(premultiplied, cover, pixels[i]);
-        } else {
-            pixels[i] = BlendOver(ScaleChannels(premultiplied, cover), pixels[i]);
-        }
-    }
-}
+// Blends one colour over a row of pixels through coverage bytes: the colour scaled by the
+// coverage and then over what lies beneath, as pixman composites a colour through a mask.
+void CoverRow(uint32_t* pixels, const uint8_t* coverage, int64_t count, uint32_t premultiplied);
 
 // Clears the marks that PixelRuns set for the same runs.
 class ClearMarks final : public RunSink {
@@ -115,18 +70,6 @@ private:
     PixelImage m_image;
     uint8_t* m_marks;
 };
-
-// Scratch storage kept per thread and reused, allocated outside any drawing object. Marks come
-// zeroed and must be returned zeroed; coverage bytes and the working storage of the scans and of
-// the stroke come with undefined contents; edges keep their contents when they grow. Null when
-// the memory cannot be had (edges are then freed).
-uint8_t* ScratchMarks(std::size_t size);
-uint8_t* ScratchCoverage(std::size_t size);
-uint8_t* ScratchScan(std::size_t size);
-uint8_t* ScratchCoverageScan(std::size_t size);
-uint8_t* ScratchEdges(std::size_t size);
-uint32_t* ScratchColours(std::size_t count);
-uint8_t* ScratchStroke(std::size_t size);
 
 // The colours of a two-colour linear ramp that repeats mirrored, sampled at kSteps points per ramp
 // length over one period (the ramp and its mirror image). Being continuous, it loses nothing but

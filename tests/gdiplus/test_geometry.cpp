@@ -27,30 +27,6 @@ struct Pixels final : RunSink {
     int runs = 0;
 };
 
-struct Outline final : PathSink {
-    void MoveTo(double x, double y) override { points.push_back({x, y}); }
-    void LineTo(double x, double y) override { points.push_back({x, y}); }
-    void ClosePath() override { ++closed; }
-    std::vector<std::pair<double, double>> points;
-    int closed = 0;
-};
-
-// Winding number of a closed polygon around a point.
-int Winding(const std::vector<std::pair<double, double>>& polygon, double px, double py) {
-    int winding = 0;
-    for (std::size_t i = 0; i < polygon.size(); ++i) {
-        const auto [ax, ay] = polygon[i];
-        const auto [bx, by] = polygon[(i + 1) % polygon.size()];
-        const double cross = (bx - ax) * (py - ay) - (px - ax) * (by - ay);
-        if (ay <= py && by > py && cross > 0) {
-            ++winding;
-        } else if (ay > py && by <= py && cross < 0) {
-            --winding;
-        }
-    }
-    return winding;
-}
-
 } // namespace
 
 TEST(ThinLines, OnePixelPerStepBothEndsAndTheSamePixelsEitherWay) {
@@ -179,38 +155,4 @@ TEST(Clipping, SegmentsKeepTheirLineAndSayWhichEndMoved) {
     EXPECT_EQ(safe.x2, kCoordinateLimit);
     EXPECT_EQ(safe.y1, -2.0);
     EXPECT_EQ(safe.y2, 102.0);
-}
-
-TEST(Clipping, PolygonsKeepTheirWindingInsideTheBox) {
-    const Box box{0, 0, 20, 20};
-    std::mt19937 random(11);
-    std::uniform_real_distribution<double> coordinate(-2e9, 2e9);
-    std::uniform_real_distribution<double> near(-10, 30);
-    for (int i = 0; i < 200; ++i) {
-        std::vector<std::pair<double, double>> polygon;
-        const int count = 3 + i % 9;
-        for (int k = 0; k < count; ++k) {
-            if (k % 3 == 0) {
-                polygon.push_back({coordinate(random), coordinate(random)});
-            } else {
-                polygon.push_back({near(random), near(random)});
-            }
-        }
-        Outline outline;
-        PolygonClipper clipper(box, outline);
-        for (const auto& [x, y] : polygon) {
-            clipper.Add(x, y);
-        }
-        clipper.Finish();
-        EXPECT_LE(outline.closed, 1);
-        for (const auto& [x, y] : outline.points) {
-            EXPECT_TRUE(x >= box.x1 && x <= box.x2 && y >= box.y1 && y <= box.y2);
-        }
-        for (double y = 0.37; y < 20; y += 1.0) {
-            for (double x = 0.61; x < 20; x += 1.0) {
-                ASSERT_EQ(Winding(polygon, x, y), Winding(outline.points, x, y))
-                    << "polygon " << i << " at " << x << ", " << y;
-            }
-        }
-    }
 }

@@ -1,5 +1,5 @@
-// The layer writes some shapes straight into the pixels of a plain image surface. Drawn through a
-// subsurface, the same calls take Cairo's general path; both must give the same picture.
+// The layer writes shapes straight into the pixels of a plain image surface. Drawn through a
+// subsurface, the same calls go to Cairo as a coverage mask; both must give the same picture.
 #include "cairo_dc.h"
 #include "gdiplus.h"
 #include "pixels.h"
@@ -285,14 +285,14 @@ TEST(PixelPaths, RampRowsBlendAsTheirRunsDo) {
     }
 }
 
-// Aliased polygons are scanned by the layer itself when nothing needs clipping. Over a clear
-// background an opaque fill marks exactly the pixels it covers, whatever its colours round to.
+// Over a clear background an opaque aliased fill marks exactly the pixels it covers, whatever its
+// colours round to.
 TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
     std::mt19937 random(13);
     std::uniform_int_distribution<int> count(3, 40);
     std::uniform_int_distribution<int> row(-3, kHeight + 3);
     for (int round = 0; round < 600; ++round) {
-        // Some wider than the 64 columns that the scan takes at once, one of them just 128.
+        // Some wider than 64 columns, one of them just 128.
         const int width = round < 8 || (round % 3 == 0 && round % 5 < 3) ? 128 + round % 5 : kWidth;
         const std::vector<uint32_t> clear(static_cast<std::size_t>(width) * kHeight, 0);
         const auto covered = [width](const std::vector<uint32_t>& pixels) {
@@ -305,8 +305,8 @@ TEST(PixelPaths, AliasedPolygonsCoverTheGeneralPathsPixels) {
         };
         std::vector<Point> points;
         if (round < 8) {
-            // A notch one to two pixels wide about column 64, where the scan's words meet: the
-            // run to its left ends right before the next one starts, and goes on through it.
+            // A notch one to two pixels wide about column 64: runs that end right before the
+            // next one starts.
             const int at = 61 + round;
             points = {Point(0, 0),          Point(at, 0),    Point(at + 1, kHeight),
                       Point(at + 2, 0),     Point(width, 0), Point(width, kHeight + 1),
