@@ -56,8 +56,8 @@ void BM_Run(benchmark::State& state) {
     LV2_URID_Map map{nullptr, &MapUri};
     const LV2_Feature map_feature{LV2_URID__map, &map};
     const LV2_Feature* features[] = {&map_feature, nullptr};
-    std::unique_ptr<lv2dsp::DspPlugin> plugin(
-        lv2dsp::DspPlugin::Create(44100.0, STRIP_VIEWER_BUNDLE_DIR, features));
+    std::unique_ptr<lv2dsp::DspPlugin> plugin(lv2dsp::DspPlugin::Create(
+        lv2proto::kPluginKinds[0], 44100.0, STRIP_VIEWER_BUNDLE_DIR, features));
     if (!plugin) {
         state.SkipWithError("the plug-in did not start");
         return;

@@ -5,10 +5,10 @@
 namespace lv2ui {
 
 ViewHost::ViewHost(const sehost::ModuleLibrary& library, HostLink& link, int32_t width,
-                   int32_t height)
+                   int32_t height, bool stereo)
     : m_link(link) {
     m_state.Reset(sehost::ReadPlugTable(library));
-    m_ports = lv2proto::LayoutPorts(m_state.plugs);
+    m_ports = lv2proto::LayoutPorts(m_state.plugs, stereo);
     m_view = std::make_unique<sehost::ViewSideHost>(
         library, m_state, static_cast<sehost::ViewSideHost::Owner&>(*this), width, height,
         kHostBackground);

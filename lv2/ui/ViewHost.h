@@ -30,9 +30,10 @@ public:
     // What the host clears the picture to before each paint.
     static constexpr uint32_t kHostBackground = 0xFF000000u;
 
-    // Makes the GUI half and a picture of width x height. Throws HostError when the module
-    // refuses or the size is unusable.
-    ViewHost(const sehost::ModuleLibrary& library, HostLink& link, int32_t width, int32_t height);
+    // Makes the GUI half and a picture of width x height, for the ports of the mono or the stereo
+    // plug-in. Throws HostError when the module refuses or the size is unusable.
+    ViewHost(const sehost::ModuleLibrary& library, HostLink& link, int32_t width, int32_t height,
+             bool stereo = false);
 
     const lv2proto::PortLayout& Ports() const { return m_ports; }
     // The value held for a plug (raw bits, see PlugTable.h).
