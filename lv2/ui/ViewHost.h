@@ -43,8 +43,6 @@ public:
     // what the GUI half will read; afterwards a change is announced to the half. The stereo
     // plug-in's "Channel" changes the mark. Unknown ports and NaN are ignored.
     void ControlChanged(uint32_t port, float value);
-    // The stereo plug-in's displayed channel, as its port last said (lv2proto::DisplayedChannel).
-    int32_t Channel() const { return m_channel; }
     // Initialises the GUI half with the values held now and sends the first "frame read", so
     // that a capture waiting for a reply starts again. Only the first call does anything.
     void Open();

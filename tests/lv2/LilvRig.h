@@ -21,6 +21,9 @@ struct Message {
     bool frame = false;        // else a peak
     int32_t value = 0;         // a peak's value
     std::vector<uint8_t> data; // a frame's bytes
+    bool operator==(const Message& o) const {
+        return frame == o.frame && value == o.value && data == o.data;
+    }
 };
 
 class LilvRig {

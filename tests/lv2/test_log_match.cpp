@@ -179,24 +179,18 @@ struct Scenario {
     bool stereo_file = false;      // played from a stereo file of the demo signal and a sweep
 };
 
-// Three seconds at 48 kHz: the demo signal on the left, a quieter rising sweep on the right.
+// Three seconds at 48 kHz: the demo signal on the left, the one made for 30 kHz on the right.
 std::string WriteStereoFile() {
     const std::string path = lv2test::TempPath("stereo.wav");
     const int64_t frames = 3 * 48000;
-    std::vector<float> left(static_cast<size_t>(frames)), samples;
+    std::vector<float> left(frames), right(frames), samples;
     preview::MakeDemoSignal(48000.0f, frames)->Read(left.data(), frames);
+    preview::MakeDemoSignal(30000.0f, frames)->Read(right.data(), frames);
     for (int64_t i = 0; i < frames; ++i) {
-        const double t = static_cast<double>(i) / 48000.0;
-        samples.push_back(left[static_cast<size_t>(i)]);
-        samples.push_back(static_cast<float>(0.45 * std::sin(2 * M_PI * (50 + 300 * t) * t)));
+        samples.insert(samples.end(), {left[i], 0.6f * right[i]});
     }
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    EXPECT_NE(file, nullptr);
-    sf_command(file, SFC_SET_NORM_FLOAT, nullptr, SF_FALSE);
     EXPECT_EQ(sf_writef_float(file, samples.data(), frames), frames);
     sf_close(file);
     return path;

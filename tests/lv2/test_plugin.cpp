@@ -9,14 +9,6 @@
 #include <limits>
 #include <vector>
 
-namespace lv2test {
-
-bool operator==(const Message& a, const Message& b) {
-    return a.frame == b.frame && a.value == b.value && a.data == b.data;
-}
-
-} // namespace lv2test
-
 namespace {
 
 using lv2test::LilvRig;

@@ -182,38 +182,24 @@ std::vector<uint32_t> Pixels(cairo_surface_t* surface) {
 // A stereo view marks the channel the plug-in shows in its top right corner, following the
 // "Channel" port as the plug-in holds it, and the mark costs the paint no allocation.
 TEST_F(View, AStereoViewMarksTheChannelItShows) {
-    auto mono = Make(link);
-    RecordingLink stereo_link;
-    lv2ui::ViewHost stereo(*library, stereo_link, 200, 60, true);
+    lv2ui::ViewHost stereo(*library, link, 200, 60, true);
     const uint32_t channel = stereo.Ports().stereo_ports.channel;
-    EXPECT_EQ(channel, 24u);
-    EXPECT_EQ(stereo.Ports().PortCount(), 25u);
-    std::vector<uint32_t> pictures[4] = {Pixels(mono->Paint())};
-    for (int shown = 0; shown < 3; ++shown) {
-        SetControl(stereo, channel, static_cast<float>(2 - shown)); // the mix last
-        EXPECT_EQ(stereo.Channel(), 2 - shown);
+    std::vector<uint32_t> pictures[4] = {Pixels(Make(link)->Paint())}; // none, R, L, L+R
+    for (int shown = 2; shown >= 0; --shown) {
+        SetControl(stereo, channel, static_cast<float>(shown));
         EXPECT_TRUE(stereo.NeedsPaint());
         pictures[3 - shown] = Pixels(stereo.Paint());
-        EXPECT_FALSE(stereo.NeedsPaint());
-    }
-    for (int i = 0; i < 4; ++i) {
-        for (int j = i + 1; j < 4; ++j) {
-            EXPECT_NE(pictures[i], pictures[j]) << i << " " << j;
-        }
+        EXPECT_NE(pictures[3 - shown], pictures[2 - shown]);
         for (size_t p = 0; p < pictures[0].size(); ++p) {
-            const bool corner = p % 200 >= 160 && p / 200 < 20;
-            EXPECT_TRUE(corner || pictures[i][p] == pictures[0][p]) << "pixel " << p;
+            EXPECT_TRUE(pictures[3 - shown][p] == pictures[0][p] || (p % 200 >= 160 && p < 4000));
         }
     }
     SetControl(stereo, channel, NAN);
     EXPECT_FALSE(stereo.NeedsPaint());
-    SetControl(stereo, channel, 1.4f);
-    EXPECT_EQ(stereo.Channel(), 1);
-    SetControl(stereo, channel, 9.0f);
-    EXPECT_EQ(stereo.Channel(), 2);
-    SetControl(*mono, channel, 1.0f); // no such port on the mono view
-    EXPECT_EQ(Pixels(mono->Paint()), pictures[0]);
-
+    SetControl(stereo, channel, 1.4f); // to the nearest: left
+    EXPECT_EQ(Pixels(stereo.Paint()), pictures[2]);
+    SetControl(stereo, channel, 9.0f); // held to the top: right
+    EXPECT_EQ(Pixels(stereo.Paint()), pictures[1]);
     stereo.Open();
     stereo.Paint();
     EXPECT_EQ(AllocationsBeyondDrawingObjects(stereo), 0);
