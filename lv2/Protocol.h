@@ -33,6 +33,8 @@ namespace lv2proto {
 
 constexpr const char* kPluginUri = STRIP_VIEWER_URI;
 constexpr const char* kUiUri = STRIP_VIEWER_URI "#ui";
+constexpr const char* kStereoPluginUri = STRIP_VIEWER_URI "#stereo";
+constexpr const char* kStereoUiUri = STRIP_VIEWER_URI "#stereo_ui";
 constexpr const char* kFrameUri = STRIP_VIEWER_URI "#Frame";
 constexpr const char* kPeakUri = STRIP_VIEWER_URI "#Peak";
 constexpr const char* kFrameReadUri = STRIP_VIEWER_URI "#FrameRead";
@@ -45,6 +47,22 @@ struct Counters {
     // Messages written to the notify port.
     int64_t (*sent)(void* instance);
 };
+
+// The bundle's two plug-ins, by the index of their descriptors in both binaries: the display of
+// a mono signal, and of a stereo pair passed through whole while the display shows one channel
+// of it or their mix. Both host one module instance and one view.
+struct PluginKind {
+    const char* uri;
+    const char* ui_uri;
+    const char* name_suffix; // after the module's name in host lists
+    bool stereo;
+};
+
+constexpr PluginKind kPluginKinds[] = {
+    {kPluginUri, kUiUri, "", false},
+    {kStereoPluginUri, kStereoUiUri, " (stereo)", true},
+};
+constexpr uint32_t kPluginKindCount = sizeof kPluginKinds / sizeof kPluginKinds[0];
 
 // The message kinds as the host maps them, with the atom types that carry them.
 struct MessageUrids {
@@ -104,9 +122,24 @@ constexpr uint32_t kPortControl = 2; // atom input: view -> plug-in
 constexpr uint32_t kPortNotify = 3;  // atom output: plug-in -> view
 constexpr uint32_t kFirstControlPort = 4;
 
-constexpr const char* kSymbolAudioOut = "audio_out";
 constexpr const char* kSymbolControl = "control";
 constexpr const char* kSymbolNotify = "notify";
+constexpr const char* kSymbolChannel = "channel";
+
+// The channel a stereo plug-in's display shows, as its "Channel" port holds it. The mix is the
+// mean of the two, summed and divided as MeanOfChannels does for a sound file's channels.
+enum DisplayedChannel : int32_t { kChannelMix = 0, kChannelLeft = 1, kChannelRight = 2 };
+
+// The "Channel" port described as a choice plug, so that it is written, held to its range and
+// snapped to its choices by the same routines as the module's own choices.
+inline sehost::PlugInfo ChannelChoice() {
+    sehost::PlugInfo plug;
+    plug.index = -1; // not the module's
+    plug.name = "Channel";
+    plug.datatype = PIN_TYPE_ENUM;
+    plug.choices = {{"Mix", kChannelMix}, {"Left", kChannelLeft}, {"Right", kChannelRight}};
+    return plug;
+}
 
 // A port symbol from a plug name: lower case, each run of other characters one "_", none at
 // either end, and never starting with a digit.
@@ -202,18 +235,35 @@ struct ControlPort {
     PlugRange range;
 };
 
+struct AudioPort {
+    uint32_t port = 0;
+    bool output = false;
+    std::string symbol;
+    std::string name;
+};
+
+// A stereo plug-in has the mono one's ports, its left channel on ports 0 and 1, so that the
+// module's plugs keep their ports in both; its right channel and the channel choice follow them.
+struct StereoPorts {
+    uint32_t in_right = 0;
+    uint32_t out_right = 0;
+    uint32_t channel = 0;
+};
+
 struct PortLayout {
-    int32_t audio_plug = -1; // the plug behind port 0
-    std::string audio_symbol;
+    int32_t audio_plug = -1;           // the plug behind port 0
+    std::vector<AudioPort> audio;      // inputs and outputs, left before right
     std::vector<ControlPort> controls; // by port, from kFirstControlPort on
+    bool stereo = false;
+    StereoPorts stereo_ports; // when stereo
 
     uint32_t PortCount() const {
-        return kFirstControlPort + static_cast<uint32_t>(controls.size());
+        return kFirstControlPort + static_cast<uint32_t>(controls.size()) + (stereo ? 3u : 0u);
     }
 
     // The control port's entry, or null for the fixed ports and ports out of range.
     const ControlPort* Control(uint32_t port) const {
-        if (port < kFirstControlPort || port >= PortCount()) {
+        if (port < kFirstControlPort || port - kFirstControlPort >= controls.size()) {
             return nullptr;
         }
         return &controls[port - kFirstControlPort];
@@ -222,9 +272,13 @@ struct PortLayout {
 
 // The port layout for a plug table: the first audio input is port 0, every other plug that is
 // not audio becomes a control input. Symbols are made unique with a numeric suffix.
-inline PortLayout LayoutPorts(const std::vector<sehost::PlugInfo>& plugs) {
+inline PortLayout LayoutPorts(const std::vector<sehost::PlugInfo>& plugs, bool stereo = false) {
     PortLayout layout;
-    std::vector<std::string> taken = {kSymbolAudioOut, kSymbolControl, kSymbolNotify};
+    layout.stereo = stereo;
+    std::vector<std::string> taken = {kSymbolControl, kSymbolNotify};
+    if (stereo) {
+        taken.push_back(kSymbolChannel);
+    }
     const auto unique = [&taken](std::string symbol) {
         const std::string stem = symbol;
         for (int n = 2;; ++n) {
@@ -244,16 +298,39 @@ inline PortLayout LayoutPorts(const std::vector<sehost::PlugInfo>& plugs) {
         if (plug.datatype == PIN_TYPE_AUDIO) {
             if (layout.audio_plug < 0 && plug.direction == DR_IN) {
                 layout.audio_plug = plug.index;
-                layout.audio_symbol = unique(PortSymbol(plug.name));
             }
             continue; // further audio plugs get silence
         }
         ControlPort control;
         control.port = kFirstControlPort + static_cast<uint32_t>(layout.controls.size());
         control.plug = plug.index;
-        control.symbol = unique(PortSymbol(plug.name));
+        control.symbol = PortSymbol(plug.name);
         control.range = RangeOf(plug);
         layout.controls.push_back(control);
+    }
+    if (layout.audio_plug < 0) {
+        return layout;
+    }
+    const uint32_t after = kFirstControlPort + static_cast<uint32_t>(layout.controls.size());
+    if (stereo) {
+        layout.stereo_ports = {after, after + 1, after + 2};
+    }
+    // The audio ports' symbols are taken before the controls', so that they stay put.
+    const std::string in_name = plugs[layout.audio_plug].name;
+    const auto add_audio = [&](uint32_t port, bool output, const char* side) {
+        const std::string name = output ? std::string("Audio_Out") + side : in_name + side;
+        layout.audio.push_back({port, output, unique(PortSymbol(name)), name});
+    };
+    add_audio(kPortAudioIn, false, stereo ? " Left" : "");
+    if (stereo) {
+        add_audio(layout.stereo_ports.in_right, false, " Right");
+    }
+    add_audio(kPortAudioOut, true, stereo ? " Left" : "");
+    if (stereo) {
+        add_audio(layout.stereo_ports.out_right, true, " Right");
+    }
+    for (ControlPort& control : layout.controls) {
+        control.symbol = unique(control.symbol);
     }
     return layout;
 }

@@ -1,6 +1,7 @@
 // Sound files for the preview, read with libsndfile.
 #include "Signal.h"
 
+#include "ChannelMean.h"
 #include "HostError.h"
 
 #include <sndfile.h>
@@ -54,11 +55,8 @@ private:
             if (m_channel > 0) {
                 m_samples[i] = frame[m_channel - 1];
             } else {
-                float sum = 0.0f;
-                for (int c = 0; c < channels; ++c) {
-                    sum += frame[c];
-                }
-                m_samples[i] = sum / static_cast<float>(channels);
+                m_samples[i] =
+                    sehost::MeanOfChannels(channels, [frame](int c) { return frame[c]; });
             }
         }
         m_position += got;

@@ -1,5 +1,6 @@
 #include "DspPlugin.h"
 
+#include "ChannelMean.h"
 #include "HostError.h"
 
 #include <lv2/atom/util.h>
@@ -7,6 +8,7 @@
 #include <lv2/options/options.h>
 
 #include <algorithm>
+#include <xmmintrin.h>
 #include <cstring>
 
 namespace lv2dsp {
@@ -40,8 +42,8 @@ int32_t MaxBlockLength(const LV2_Feature* const* features, const LV2_URID_Map* m
 
 } // namespace
 
-DspPlugin* DspPlugin::Create(double sample_rate, const char* bundle_path,
-                             const LV2_Feature* const* features) {
+DspPlugin* DspPlugin::Create(const lv2proto::PluginKind& kind, double sample_rate,
+                             const char* bundle_path, const LV2_Feature* const* features) {
     auto* map = static_cast<const LV2_URID_Map*>(lv2proto::FeatureData(features, LV2_URID__map));
     const auto* log =
         static_cast<const LV2_Log_Log*>(lv2proto::FeatureData(features, LV2_LOG__log));
@@ -57,7 +59,7 @@ DspPlugin* DspPlugin::Create(double sample_rate, const char* bundle_path,
             "but the plug-in cannot send its view any messages\n",
             LV2_URID__map);
     }
-    std::unique_ptr<DspPlugin> plugin(new (std::nothrow) DspPlugin());
+    std::unique_ptr<DspPlugin> plugin(new (std::nothrow) DspPlugin(kind.stereo));
     if (!plugin) {
         return nullptr;
     }
@@ -83,7 +85,7 @@ void DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* 
     m_library = sehost::ModuleLibrary::Load(lv2proto::ModulePath(bundle));
     m_side = std::make_unique<sehost::AudioSideHost>(
         *m_library, m_state, static_cast<sehost::AudioSideHost::Owner&>(*this));
-    m_layout = lv2proto::LayoutPorts(m_state.plugs);
+    m_layout = lv2proto::LayoutPorts(m_state.plugs, m_stereo);
     if (m_layout.audio_plug < 0) {
         throw sehost::HostError(m_library->Path() + " has no audio input");
     }
@@ -96,16 +98,21 @@ void DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* 
         }
     }
     m_block_size = MaxBlockLength(features, map);
+    if (m_stereo) {
+        m_channel_choice = lv2proto::ChannelChoice();
+        m_channel_range = lv2proto::RangeOf(m_channel_choice);
+        m_mix.assign(static_cast<size_t>(m_block_size), 0.0f);
+    }
     m_side->Open(static_cast<float>(sample_rate), m_block_size);
 }
 
 void DspPlugin::Connect(uint32_t port, void* data) {
     switch (port) {
     case lv2proto::kPortAudioIn:
-        m_in = static_cast<const float*>(data);
+        m_in[0] = static_cast<const float*>(data);
         return;
     case lv2proto::kPortAudioOut:
-        m_out = static_cast<float*>(data);
+        m_out[0] = static_cast<float*>(data);
         return;
     case lv2proto::kPortControl:
         m_control = static_cast<const LV2_Atom_Sequence*>(data);
@@ -114,8 +121,14 @@ void DspPlugin::Connect(uint32_t port, void* data) {
         m_notify = static_cast<LV2_Atom_Sequence*>(data);
         return;
     default:
-        if (port >= lv2proto::kFirstControlPort && port < m_layout.PortCount()) {
+        if (m_layout.Control(port) != nullptr) {
             m_control_ports[port - lv2proto::kFirstControlPort] = static_cast<const float*>(data);
+        } else if (m_stereo && port == m_layout.stereo_ports.in_right) {
+            m_in[1] = static_cast<const float*>(data);
+        } else if (m_stereo && port == m_layout.stereo_ports.out_right) {
+            m_out[1] = static_cast<float*>(data);
+        } else if (m_stereo && port == m_layout.stereo_ports.channel) {
+            m_channel_port = static_cast<const float*>(data);
         }
         return;
     }
@@ -125,31 +138,103 @@ void DspPlugin::Run(uint32_t count) {
     BeginNotify();
     ReadMessages();
     ReadControls();
+    ReadChannel();
     const sehost::PlugInfo& input = m_state.plugs[m_layout.audio_plug];
-    // The audio side reads its input through the pointer in its variable: the host's buffer
-    // itself, so nothing is copied on the way in.
-    if (m_in != nullptr && input.variable != nullptr) {
-        std::memcpy(input.variable, &m_in, sizeof m_in);
-    }
     uint32_t done = 0;
     while (done < count) {
         const auto n = static_cast<int32_t>(
             std::min<uint32_t>(count - done, static_cast<uint32_t>(m_block_size)));
-        if (m_in != nullptr) {
+        m_captured = Captured(done, n);
+        if (m_captured != nullptr) {
+            // The audio side reads its input through the pointer in its variable: the host's
+            // buffer itself where it can, so that nothing is copied on the way in.
+            if (input.variable != nullptr) {
+                std::memcpy(input.variable, &m_captured, sizeof m_captured);
+            }
             m_in_run = true;
-            m_side->Process(static_cast<int32_t>(done), n);
+            m_side->Process(0, n);
             m_in_run = false;
         } else {
             m_side->AdvanceClock(n);
         }
         done += static_cast<uint32_t>(n);
     }
-    if (m_out != nullptr && m_out != m_in) {
-        if (m_in != nullptr) {
-            std::memcpy(m_out, m_in, count * sizeof(float));
-        } else {
-            std::memset(m_out, 0, count * sizeof(float));
+    // After the capture: in place, the outputs are the inputs it reads.
+    PassThrough(count);
+}
+
+const float* DspPlugin::Captured(uint32_t offset, int32_t count) {
+    const float* left = m_in[0] != nullptr ? m_in[0] + offset : nullptr;
+    const float* right = m_in[1] != nullptr ? m_in[1] + offset : nullptr;
+    if (!m_stereo || m_channel == lv2proto::kChannelLeft) {
+        return left;
+    }
+    if (m_channel == lv2proto::kChannelRight) {
+        return right;
+    }
+    if (left == nullptr || right == nullptr) {
+        return nullptr;
+    }
+    float* mix = m_mix.data();
+    // Four at a time with the sum and the division of MeanOfChannels, so that the mix is the
+    // same; a division by 2 is exact as a multiplication by 0.5.
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 half = _mm_set1_ps(0.5f);
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m128 sum =
+            _mm_add_ps(_mm_add_ps(zero, _mm_loadu_ps(left + i)), _mm_loadu_ps(right + i));
+        _mm_storeu_ps(mix + i, _mm_mul_ps(sum, half));
+    }
+    for (; i < count; ++i) {
+        mix[i] = sehost::MeanOfChannels(2, [=](int c) { return c == 0 ? left[i] : right[i]; });
+    }
+    return m_mix.data();
+}
+
+void DspPlugin::PassThrough(uint32_t count) {
+    const auto copy = [count](const float* in, float* out) {
+        if (out == nullptr || out == in) {
+            return;
         }
+        if (in != nullptr) {
+            std::memmove(out, in, count * sizeof(float));
+        } else {
+            std::memset(out, 0, count * sizeof(float));
+        }
+    };
+    // A host may hand one channel's input buffer as the other's output: each input is copied
+    // before its buffer is written, and two channels that cross are swapped.
+    if (m_out[0] != nullptr && m_out[0] == m_in[1]) {
+        if (m_out[1] != nullptr && m_out[1] == m_in[0]) {
+            std::swap_ranges(m_out[0], m_out[0] + count, m_out[1]);
+            return;
+        }
+        copy(m_in[1], m_out[1]);
+        copy(m_in[0], m_out[0]);
+        return;
+    }
+    copy(m_in[0], m_out[0]);
+    if (m_stereo) {
+        copy(m_in[1], m_out[1]);
+    }
+}
+
+void DspPlugin::ReadChannel() {
+    if (m_channel_port == nullptr) {
+        return;
+    }
+    // Most runs see the value of the run before.
+    uint32_t seen;
+    std::memcpy(&seen, m_channel_port, sizeof seen);
+    if (seen == m_channel_seen) {
+        return;
+    }
+    m_channel_seen = seen;
+    // Held as the module's choices are: NaN keeps the channel, other values go to the nearest.
+    const auto bits = lv2proto::PortValueBits(m_channel_choice, m_channel_range, *m_channel_port);
+    if (bits) {
+        m_channel = static_cast<int32_t>(*bits);
     }
 }
 
@@ -243,8 +328,8 @@ void DspPlugin::SendMessage(LV2_URID type, const void* body, uint32_t size) {
 }
 
 float* DspPlugin::PinBuffer(int32_t plug) {
-    // The host's own input buffer: the audio side only reads it.
-    return plug == m_layout.audio_plug ? const_cast<float*>(m_in) : nullptr;
+    // The host's own input buffer or the mix: the audio side only reads it.
+    return plug == m_layout.audio_plug ? const_cast<float*>(m_captured) : nullptr;
 }
 
 void DspPlugin::SendToView(int32_t index, int32_t value, const void* data) {

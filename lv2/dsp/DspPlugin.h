@@ -1,6 +1,7 @@
 // The plug-in's audio half: hosts the module's audio side with the hosting library, as the
 // reference host does, feeding it the control ports' values and the view's replies, and carries
-// its display messages to the view over the notify port.
+// its display messages to the view over the notify port. The stereo plug-in passes two channels
+// through and gives its one module instance the channel its "Channel" port chooses, or the mix.
 #pragma once
 
 #include "AudioSideHost.h"
@@ -17,8 +18,8 @@ public:
     // Returns null, after telling the host's log (or stderr) why, when the rate is unusable or
     // the module in the bundle cannot be loaded or refuses. Without the host's URID map it
     // says so and runs as a pass-through whose messages are all dropped.
-    static DspPlugin* Create(double sample_rate, const char* bundle_path,
-                             const LV2_Feature* const* features);
+    static DspPlugin* Create(const lv2proto::PluginKind& kind, double sample_rate,
+                             const char* bundle_path, const LV2_Feature* const* features);
     ~DspPlugin() override = default; // closes the audio side
     DspPlugin(const DspPlugin&) = delete;
     DspPlugin& operator=(const DspPlugin&) = delete;
@@ -27,11 +28,12 @@ public:
     // Allocates nothing and takes no lock.
     void Run(uint32_t count);
 
+    const lv2proto::PortLayout& Ports() const { return m_layout; }
     int64_t Dropped() const { return m_dropped; }
     int64_t Sent() const { return m_sent; }
 
 private:
-    DspPlugin() = default;
+    explicit DspPlugin(bool stereo) : m_stereo(stereo) {}
     // Throws sehost::HostError, saying why, when the plug-in cannot run.
     void Open(double sample_rate, const char* bundle, const LV2_Feature* const* features,
               const LV2_URID_Map* map);
@@ -39,6 +41,11 @@ private:
     float* PinBuffer(int32_t plug) override;
     void SendToView(int32_t index, int32_t value, const void* data) override;
     void ReadControls();
+    void ReadChannel();
+    // The samples the module captures for count samples from offset: an input, the mix in
+    // m_mix, or null when the input they need is not connected.
+    const float* Captured(uint32_t offset, int32_t count);
+    void PassThrough(uint32_t count);
     void ReadMessages();
     void BeginNotify();
     void SendMessage(LV2_URID type, const void* body, uint32_t size);
@@ -49,11 +56,22 @@ private:
     std::unique_ptr<sehost::AudioSideHost> m_side;
     lv2proto::PortLayout m_layout;
     int32_t m_block_size = 0;
+    bool m_stereo;
 
     lv2proto::MessageUrids m_urids; // all 0 without the host's map
 
-    const float* m_in = nullptr;
-    float* m_out = nullptr;
+    // By channel, left first; the stereo plug-in's right channel only.
+    const float* m_in[2] = {nullptr, nullptr};
+    float* m_out[2] = {nullptr, nullptr};
+    // What the audio side's input pin reads during a block.
+    const float* m_captured = nullptr;
+    // The stereo plug-in's "Channel" port and the channel it chose last.
+    const float* m_channel_port = nullptr;
+    sehost::PlugInfo m_channel_choice;
+    PlugRange m_channel_range;
+    int32_t m_channel = lv2proto::kChannelMix;
+    uint32_t m_channel_seen = 0xFFFFFFFFu; // the port's bits last read: a NaN, read as none
+    std::vector<float> m_mix;              // one block of the mix
     const LV2_Atom_Sequence* m_control = nullptr;
     LV2_Atom_Sequence* m_notify = nullptr;
     std::vector<const float*> m_control_ports; // by control port, from lv2proto::kFirstControlPort

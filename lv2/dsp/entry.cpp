@@ -1,4 +1,5 @@
-// The plug-in binary's one export: the descriptor that routes the host's calls to DspPlugin.
+// The plug-in binary's one export: the descriptors of the bundle's plug-ins, mono and stereo,
+// which route the host's calls to DspPlugin.
 #include "DspPlugin.h"
 
 #include <cstring>
@@ -7,9 +8,10 @@ namespace {
 
 using lv2dsp::DspPlugin;
 
+template <uint32_t kKind>
 LV2_Handle Instantiate(const LV2_Descriptor*, double rate, const char* bundle_path,
                        const LV2_Feature* const* features) {
-    return DspPlugin::Create(rate, bundle_path, features);
+    return DspPlugin::Create(lv2proto::kPluginKinds[kKind], rate, bundle_path, features);
 }
 
 void ConnectPort(LV2_Handle instance, uint32_t port, void* data) {
@@ -37,13 +39,22 @@ const void* ExtensionData(const char* uri) {
     return std::strcmp(uri, lv2proto::kCountersUri) == 0 ? &counters : nullptr;
 }
 
-const LV2_Descriptor kDescriptor = {
-    lv2proto::kPluginUri, &Instantiate, &ConnectPort, nullptr, &Run, nullptr, &Cleanup,
-    &ExtensionData,
-};
+template <uint32_t kKind> constexpr LV2_Descriptor Descriptor() {
+    return {lv2proto::kPluginKinds[kKind].uri,
+            &Instantiate<kKind>,
+            &ConnectPort,
+            nullptr,
+            &Run,
+            nullptr,
+            &Cleanup,
+            &ExtensionData};
+}
+
+const LV2_Descriptor kDescriptors[] = {Descriptor<0>(), Descriptor<1>()};
+static_assert(sizeof kDescriptors / sizeof kDescriptors[0] == lv2proto::kPluginKindCount);
 
 } // namespace
 
 extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
-    return index == 0 ? &kDescriptor : nullptr;
+    return index < lv2proto::kPluginKindCount ? &kDescriptors[index] : nullptr;
 }

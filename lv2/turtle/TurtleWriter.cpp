@@ -124,46 +124,46 @@ void StartActive(ModuleDescription& module) {
 std::string ManifestTurtle(const BundleFiles& files) {
     std::ostringstream out;
     out << kPrefixes;
-    out << Uri(lv2proto::kPluginUri) << "\n"
-        << "    a lv2:Plugin ;\n"
-        << "    lv2:binary <" << files.dsp_binary << "> ;\n"
-        << "    rdfs:seeAlso <" << files.description << "> .\n\n";
-    out << Uri(lv2proto::kUiUri) << "\n"
-        << "    a ui:X11UI ;\n"
-        << "    ui:binary <" << files.ui_binary << "> ;\n"
-        << "    rdfs:seeAlso <" << files.description << "> .\n";
+    for (const lv2proto::PluginKind& kind : lv2proto::kPluginKinds) {
+        out << Uri(kind.uri) << "\n"
+            << "    a lv2:Plugin ;\n"
+            << "    lv2:binary <" << files.dsp_binary << "> ;\n"
+            << "    rdfs:seeAlso <" << files.description << "> .\n\n";
+        out << Uri(kind.ui_uri) << "\n"
+            << "    a ui:X11UI ;\n"
+            << "    ui:binary <" << files.ui_binary << "> ;\n"
+            << "    rdfs:seeAlso <" << files.description << "> .\n\n";
+    }
     return out.str();
 }
 
-std::string PluginTurtle(const ModuleDescription& module, const BundleFiles& files) {
-    const lv2proto::PortLayout layout = lv2proto::LayoutPorts(module.plugs);
+namespace {
+
+void PluginDescription(std::ostringstream& out, const ModuleDescription& module,
+                       const lv2proto::PluginKind& kind) {
+    const lv2proto::PortLayout layout = lv2proto::LayoutPorts(module.plugs, kind.stereo);
     if (layout.audio_plug < 0) {
         throw sehost::HostError("the module has no audio input to make a plug-in of");
     }
-    const sehost::PlugInfo& audio = module.plugs[layout.audio_plug];
-    std::ostringstream out;
-    out << kPrefixes;
-    out << Uri(lv2proto::kPluginUri) << "\n"
+    out << Uri(kind.uri) << "\n"
         << "    a lv2:Plugin , lv2:AnalyserPlugin , doap:Project ;\n"
-        << "    doap:name " << Literal(module.name) << " ;\n"
+        << "    doap:name " << Literal(module.name + kind.name_suffix) << " ;\n"
         << "    doap:maintainer [ foaf:name " << Literal(kMaintainer) << " ] ;\n"
         << "    doap:license " << Uri(kLicense) << " ;\n"
         << "    lv2:minorVersion " << module.minor_version << " ;\n"
         << "    lv2:microVersion " << module.micro_version << " ;\n"
         << "    lv2:optionalFeature lv2:hardRTCapable , urid:map , log:log , opts:options ;\n"
-        << "    ui:ui " << Uri(lv2proto::kUiUri) << " ;\n"
-        << "    lv2:port [\n"
-        << "        a lv2:InputPort , lv2:AudioPort ;\n"
-        << "        lv2:index " << lv2proto::kPortAudioIn << " ;\n"
-        << "        lv2:symbol " << Literal(layout.audio_symbol) << " ;\n"
-        << "        lv2:name " << Literal(audio.name) << "\n"
-        << "    ] , [\n"
-        << "        a lv2:OutputPort , lv2:AudioPort ;\n"
-        << "        lv2:index " << lv2proto::kPortAudioOut << " ;\n"
-        << "        lv2:symbol " << Literal(lv2proto::kSymbolAudioOut) << " ;\n"
-        << "        lv2:name \"Audio_Out\"\n"
-        << "    ] , [\n"
-        << "        a lv2:InputPort , atom:AtomPort ;\n"
+        << "    ui:ui " << Uri(kind.ui_uri) << " ;\n"
+        << "    lv2:port [\n";
+    for (const lv2proto::AudioPort& port : layout.audio) {
+        out << "        a " << (port.output ? "lv2:OutputPort" : "lv2:InputPort")
+            << " , lv2:AudioPort ;\n"
+            << "        lv2:index " << port.port << " ;\n"
+            << "        lv2:symbol " << Literal(port.symbol) << " ;\n"
+            << "        lv2:name " << Literal(port.name) << "\n"
+            << "    ] , [\n";
+    }
+    out << "        a lv2:InputPort , atom:AtomPort ;\n"
         << "        atom:bufferType atom:Sequence ;\n"
         << "        atom:supports " << Uri(lv2proto::kFrameReadUri) << " ;\n"
         << "        lv2:designation lv2:control ;\n"
@@ -192,7 +192,42 @@ std::string PluginTurtle(const ModuleDescription& module, const BundleFiles& fil
         ControlPortTurtle(out, port, plug, value);
         out << "    ]";
     }
+    if (kind.stereo) {
+        const sehost::PlugInfo channel = lv2proto::ChannelChoice();
+        const lv2proto::ControlPort port{layout.stereo_ports.channel, channel.index,
+                                         lv2proto::kSymbolChannel, lv2proto::RangeOf(channel)};
+        out << " , [\n";
+        ControlPortTurtle(out, port, channel, lv2proto::kChannelMix);
+        out << "    ]";
+    }
     out << " .\n\n";
+}
+
+// The view needs a window of the host's to open in, so a parent is required.
+void UiDescription(std::ostringstream& out, const lv2proto::PluginKind& kind,
+                   const BundleFiles& files) {
+    out << Uri(kind.ui_uri) << "\n"
+        << "    a ui:X11UI ;\n"
+        << "    ui:binary <" << files.ui_binary << "> ;\n"
+        << "    lv2:requiredFeature urid:map , ui:parent ;\n"
+        << "    lv2:optionalFeature ui:resize , ui:idleInterface , log:log ;\n"
+        << "    lv2:extensionData ui:idleInterface ;\n"
+        << "    ui:portNotification [\n"
+        << "        ui:plugin " << Uri(kind.uri) << " ;\n"
+        << "        lv2:symbol " << Literal(lv2proto::kSymbolNotify) << " ;\n"
+        << "        ui:notifyType atom:Atom ;\n"
+        << "        ui:protocol atom:eventTransfer\n"
+        << "    ] .\n\n";
+}
+
+} // namespace
+
+std::string PluginTurtle(const ModuleDescription& module, const BundleFiles& files) {
+    std::ostringstream out;
+    out << kPrefixes;
+    for (const lv2proto::PluginKind& kind : lv2proto::kPluginKinds) {
+        PluginDescription(out, module, kind);
+    }
     // The message types, as the atom ports' atom:supports names them.
     const std::pair<const char*, const char*> messages[] = {
         {lv2proto::kFrameUri, "the 800 frame bytes, plug-in to view"},
@@ -205,19 +240,9 @@ std::string PluginTurtle(const ModuleDescription& module, const BundleFiles& fil
             << "    rdfs:comment " << Literal(std::string("A message atom: ") + body + ".")
             << " .\n\n";
     }
-    // The view needs a window of the host's to open in, so a parent is required.
-    out << Uri(lv2proto::kUiUri) << "\n"
-        << "    a ui:X11UI ;\n"
-        << "    ui:binary <" << files.ui_binary << "> ;\n"
-        << "    lv2:requiredFeature urid:map , ui:parent ;\n"
-        << "    lv2:optionalFeature ui:resize , ui:idleInterface , log:log ;\n"
-        << "    lv2:extensionData ui:idleInterface ;\n"
-        << "    ui:portNotification [\n"
-        << "        ui:plugin " << Uri(lv2proto::kPluginUri) << " ;\n"
-        << "        lv2:symbol " << Literal(lv2proto::kSymbolNotify) << " ;\n"
-        << "        ui:notifyType atom:Atom ;\n"
-        << "        ui:protocol atom:eventTransfer\n"
-        << "    ] .\n";
+    for (const lv2proto::PluginKind& kind : lv2proto::kPluginKinds) {
+        UiDescription(out, kind, files);
+    }
     return out.str();
 }
 

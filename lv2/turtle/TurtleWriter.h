@@ -1,5 +1,5 @@
-// Writes the bundle's Turtle from the module's plug table: the manifest, and the plug-in's
-// description with one port per plug (ranges, choices, defaults) and the UI's description.
+// Writes the bundle's Turtle from the module's plug table: the manifest, and the plug-ins'
+// descriptions with one port per plug (ranges, choices, defaults) and their UIs' descriptions.
 #pragma once
 
 #include "PlugTable.h"

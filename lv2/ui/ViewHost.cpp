@@ -1,14 +1,15 @@
 #include "ViewHost.h"
 
 #include "AudioSideHost.h"
+#include "ChannelLabel.h"
 
 namespace lv2ui {
 
 ViewHost::ViewHost(const sehost::ModuleLibrary& library, HostLink& link, int32_t width,
-                   int32_t height)
-    : m_link(link) {
+                   int32_t height, bool stereo)
+    : m_link(link), m_channel_choice(lv2proto::ChannelChoice()) {
     m_state.Reset(sehost::ReadPlugTable(library));
-    m_ports = lv2proto::LayoutPorts(m_state.plugs);
+    m_ports = lv2proto::LayoutPorts(m_state.plugs, stereo);
     m_view = std::make_unique<sehost::ViewSideHost>(
         library, m_state, static_cast<sehost::ViewSideHost::Owner&>(*this), width, height,
         kHostBackground);
@@ -30,6 +31,15 @@ void ViewHost::NotifyAudio(int32_t, int32_t value, const void*) {
 }
 
 void ViewHost::ControlChanged(uint32_t port, float value) {
+    if (m_ports.stereo && port == m_ports.stereo_ports.channel) {
+        const auto bits =
+            lv2proto::PortValueBits(m_channel_choice, lv2proto::RangeOf(m_channel_choice), value);
+        if (bits && static_cast<int32_t>(*bits) != m_channel) {
+            m_channel = static_cast<int32_t>(*bits);
+            m_relabel = true;
+        }
+        return;
+    }
     const lv2proto::ControlPort* control = m_ports.Control(port);
     if (control == nullptr) {
         return;
@@ -69,7 +79,12 @@ void ViewHost::ReceivePeak(int32_t value) {
 
 cairo_surface_t* ViewHost::Paint() {
     m_view->Paint();
-    return m_view->Canvas().Cairo();
+    cairo_surface_t* picture = m_view->Canvas().Cairo();
+    if (m_ports.stereo) {
+        DrawChannelLabel(picture, m_channel);
+        m_relabel = false;
+    }
+    return picture;
 }
 
 } // namespace lv2ui

@@ -3,7 +3,7 @@
 // messages the plug-in sends, passes its plug writes and its "frame read" replies on to the LV2
 // host, and paints it into a picture lent to the drawing layer whenever it has asked for a
 // redraw. It knows nothing of X11 or of atoms: the view's entry code does the windowing and the
-// message decoding.
+// message decoding. A stereo plug-in's view marks the channel the plug-in displays.
 #pragma once
 
 #include "Protocol.h"
@@ -30,17 +30,18 @@ public:
     // What the host clears the picture to before each paint.
     static constexpr uint32_t kHostBackground = 0xFF000000u;
 
-    // Makes the GUI half and a picture of width x height. Throws HostError when the module
-    // refuses or the size is unusable.
-    ViewHost(const sehost::ModuleLibrary& library, HostLink& link, int32_t width, int32_t height);
+    // Makes the GUI half and a picture of width x height, for the ports of the mono or the stereo
+    // plug-in. Throws HostError when the module refuses or the size is unusable.
+    ViewHost(const sehost::ModuleLibrary& library, HostLink& link, int32_t width, int32_t height,
+             bool stereo = false);
 
     const lv2proto::PortLayout& Ports() const { return m_ports; }
     // The value held for a plug (raw bits, see PlugTable.h).
     uint32_t PlugValue(int32_t plug) const { return m_state.values.at(static_cast<size_t>(plug)); }
 
     // A control port's value from the host, held to the port's range. Before Open it only sets
-    // what the GUI half will read; afterwards a change is announced to the half. Unknown ports
-    // and NaN are ignored.
+    // what the GUI half will read; afterwards a change is announced to the half. The stereo
+    // plug-in's "Channel" changes the mark. Unknown ports and NaN are ignored.
     void ControlChanged(uint32_t port, float value);
     // Initialises the GUI half with the values held now and sends the first "frame read", so
     // that a capture waiting for a reply starts again. Only the first call does anything.
@@ -57,7 +58,7 @@ public:
     int32_t Height() const { return m_view->Canvas().Height(); }
 
     // The GUI half asked for a redraw (or the picture is new) since the last paint.
-    bool NeedsPaint() const { return m_view->NeedsPaint(); }
+    bool NeedsPaint() const { return m_view->NeedsPaint() || m_relabel; }
     // Paints the view into the picture and returns it. Allocates nothing of its own.
     cairo_surface_t* Paint();
     int64_t PaintCount() const { return m_view->PaintCount(); }
@@ -70,6 +71,9 @@ private:
     lv2proto::PortLayout m_ports;
     HostLink& m_link;
     std::unique_ptr<sehost::ViewSideHost> m_view;
+    sehost::PlugInfo m_channel_choice;
+    int32_t m_channel = lv2proto::kChannelMix;
+    bool m_relabel = false;
 };
 
 } // namespace lv2ui

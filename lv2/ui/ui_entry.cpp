@@ -1,7 +1,8 @@
 // The plug-in's view as an LV2 X11 UI: the host gives a parent window, and the view's window
 // lives inside it. Messages from the plug-in arrive as atoms on the notify port, plug values as
 // control-port events; the view answers through the host's write function. Painting happens on
-// the host's idle calls, when the GUI half has asked for it or the window needs it.
+// the host's idle calls, when the GUI half has asked for it or the window needs it. The binary
+// holds one view for each of the bundle's plug-ins, mono and stereo.
 #include "ModuleLibrary.h"
 #include "PortEvents.h"
 #include "Protocol.h"
@@ -26,12 +27,12 @@ constexpr int32_t kMinHeight = 40;
 
 class View final : public lv2ui::HostLink {
 public:
-    View(const char* bundle_path, LV2UI_Write_Function write, LV2UI_Controller controller,
-         unsigned long parent, const lv2ui::MessageUrids& urids)
+    View(const lv2proto::PluginKind& kind, const char* bundle_path, LV2UI_Write_Function write,
+         LV2UI_Controller controller, unsigned long parent, const lv2ui::MessageUrids& urids)
         : m_write(write), m_controller(controller), m_urids(urids) {
         m_library = sehost::ModuleLibrary::Load(lv2proto::ModulePath(bundle_path));
-        m_host =
-            std::make_unique<lv2ui::ViewHost>(*m_library, *this, kInitialWidth, kInitialHeight);
+        m_host = std::make_unique<lv2ui::ViewHost>(*m_library, *this, kInitialWidth, kInitialHeight,
+                                                   kind.stereo);
         m_window = std::make_unique<lv2ui::X11Window>(
             parent, lv2ui::X11Window::Sizes{kInitialWidth, kInitialHeight, kMinWidth, kMinHeight,
                                             lv2ui::ViewHost::kMaxSide});
@@ -77,9 +78,11 @@ private:
     std::unique_ptr<lv2ui::X11Window> m_window;
 };
 
+template <uint32_t kKind>
 LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* plugin_uri, const char* bundle_path,
                          LV2UI_Write_Function write_function, LV2UI_Controller controller,
                          LV2UI_Widget* widget, const LV2_Feature* const* features) {
+    const lv2proto::PluginKind& kind = lv2proto::kPluginKinds[kKind];
     const LV2_URID_Map* map = nullptr;
     const LV2_Log_Log* log = nullptr;
     const LV2UI_Resize* resize = nullptr;
@@ -96,9 +99,9 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* plugin_uri, const 
             resize = static_cast<const LV2UI_Resize*>(features[i]->data);
         }
     }
-    if (plugin_uri == nullptr || std::strcmp(plugin_uri, lv2proto::kPluginUri) != 0) {
+    if (plugin_uri == nullptr || std::strcmp(plugin_uri, kind.uri) != 0) {
         lv2proto::LogError(log, map, "strip viewer UI: this view belongs to <%s>, not <%s>\n",
-                           lv2proto::kPluginUri, plugin_uri != nullptr ? plugin_uri : "");
+                           kind.uri, plugin_uri != nullptr ? plugin_uri : "");
         return nullptr;
     }
     if (parent == nullptr) {
@@ -120,7 +123,7 @@ LV2UI_Handle Instantiate(const LV2UI_Descriptor*, const char* plugin_uri, const 
     }
     const lv2ui::MessageUrids urids = lv2ui::MapMessageUrids(*map);
     try {
-        auto view = std::make_unique<View>(bundle_path, write_function, controller,
+        auto view = std::make_unique<View>(kind, bundle_path, write_function, controller,
                                            reinterpret_cast<uintptr_t>(parent), urids);
         *widget = reinterpret_cast<LV2UI_Widget>(static_cast<uintptr_t>(view->Window()));
         if (resize != nullptr) {
@@ -154,12 +157,17 @@ const void* ExtensionData(const char* uri) {
     return nullptr;
 }
 
-const LV2UI_Descriptor kDescriptor = {lv2proto::kUiUri, &Instantiate, &Cleanup, &PortEvent,
-                                      &ExtensionData};
+template <uint32_t kKind> constexpr LV2UI_Descriptor Descriptor() {
+    return {lv2proto::kPluginKinds[kKind].ui_uri, &Instantiate<kKind>, &Cleanup, &PortEvent,
+            &ExtensionData};
+}
+
+const LV2UI_Descriptor kDescriptors[] = {Descriptor<0>(), Descriptor<1>()};
+static_assert(sizeof kDescriptors / sizeof kDescriptors[0] == lv2proto::kPluginKindCount);
 
 } // namespace
 
 extern "C" __attribute__((visibility("default"))) const LV2UI_Descriptor*
 lv2ui_descriptor(uint32_t index) {
-    return index == 0 ? &kDescriptor : nullptr;
+    return index < lv2proto::kPluginKindCount ? &kDescriptors[index] : nullptr;
 }

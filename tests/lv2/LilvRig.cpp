@@ -30,12 +30,13 @@ LilvRig::LilvRig(const Options& options) : m_options(options) {
         lilv_new_file_uri(m_world, nullptr, (std::string(BundleDir()) + "/").c_str());
     lilv_world_load_bundle(m_world, bundle);
     lilv_node_free(bundle);
-    LilvNode* uri = lilv_new_uri(m_world, lv2proto::kPluginUri);
+    const char* plugin_uri = lv2proto::kPluginKinds[m_options.stereo ? 1 : 0].uri;
+    LilvNode* uri = lilv_new_uri(m_world, plugin_uri);
     m_plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(m_world), uri);
     lilv_node_free(uri);
     if (m_plugin == nullptr) {
         throw std::runtime_error("the bundle at " + std::string(BundleDir()) + " has no plug-in " +
-                                 lv2proto::kPluginUri);
+                                 plugin_uri);
     }
 
     m_map = {this, &MapEntry};
@@ -52,8 +53,10 @@ LilvRig::LilvRig(const Options& options) : m_options(options) {
     m_controls.assign(ports, 0.0f);
     std::vector<float> minimum(ports), maximum(ports);
     lilv_plugin_get_port_ranges_float(m_plugin, minimum.data(), maximum.data(), m_controls.data());
-    m_in.assign(m_options.max_block, 0.0f);
-    m_out.assign(m_options.max_block, 0.0f);
+    for (int c = 0; c < 2; ++c) {
+        m_in[c].assign(m_options.max_block, 0.0f);
+        m_out[c].assign(m_options.max_block, 0.0f);
+    }
     m_control_seq.assign(1024, 0);
     m_notify_seq.assign((sizeof(LV2_Atom) + m_options.notify_capacity + kGuardBytes) / 8 + 1, 0);
     QueueRawSequence({}); // an empty sequence
@@ -62,12 +65,24 @@ LilvRig::LilvRig(const Options& options) : m_options(options) {
     if (m_instance == nullptr) {
         return;
     }
-    lilv_instance_connect_port(m_instance, lv2proto::kPortAudioIn, m_in.data());
-    lilv_instance_connect_port(m_instance, lv2proto::kPortAudioOut, m_out.data());
     lilv_instance_connect_port(m_instance, lv2proto::kPortControl, m_control_seq.data());
     lilv_instance_connect_port(m_instance, lv2proto::kPortNotify, m_notify_seq.data());
     for (uint32_t port = lv2proto::kFirstControlPort; port < ports; ++port) {
         lilv_instance_connect_port(m_instance, port, &m_controls[port]);
+    }
+    using Wiring = Options::Wiring;
+    const int channels = m_options.stereo ? 2 : 1;
+    for (int c = 0; c < channels; ++c) {
+        const int other = channels - 1 - c;
+        m_outputs[c] = m_options.wiring == Wiring::kInPlace   ? m_in[c].data()
+                       : m_options.wiring == Wiring::kCrossed ? m_in[other].data()
+                                                              : m_out[c].data();
+        lilv_instance_connect_port(m_instance,
+                                   c == 0 ? lv2proto::kPortAudioIn : PortIndex("audio_in_right"),
+                                   m_in[c].data());
+        lilv_instance_connect_port(m_instance,
+                                   c == 0 ? lv2proto::kPortAudioOut : PortIndex("audio_out_right"),
+                                   m_outputs[c]);
     }
     lilv_instance_activate(m_instance);
 }
@@ -110,14 +125,18 @@ int LilvRig::LogVprintf(LV2_Log_Handle handle, LV2_URID, const char* format, va_
     return n;
 }
 
-void LilvRig::Set(const std::string& symbol, float value) {
+uint32_t LilvRig::PortIndex(const std::string& symbol) const {
     LilvNode* node = lilv_new_string(m_world, symbol.c_str());
     const LilvPort* port = lilv_plugin_get_port_by_symbol(m_plugin, node);
     lilv_node_free(node);
     if (port == nullptr) {
         throw std::runtime_error("no port " + symbol);
     }
-    m_controls[lilv_port_get_index(m_plugin, port)] = value;
+    return lilv_port_get_index(m_plugin, port);
+}
+
+void LilvRig::Set(const std::string& symbol, float value) {
+    m_controls[PortIndex(symbol)] = value;
 }
 
 void LilvRig::QueueAtom(LV2_URID type, const void* body, uint32_t size) {
@@ -149,12 +168,15 @@ void LilvRig::QueueRawSequence(const std::vector<uint8_t>& bytes) {
                 std::min(bytes.size(), m_control_seq.size() * 8));
 }
 
-void LilvRig::Run(const float* input, uint32_t count) {
+void LilvRig::Run(const float* input, uint32_t count, const float* right) {
     if (count > m_options.max_block) {
         throw std::runtime_error("block larger than the rig's buffers");
     }
     if (input != nullptr) {
-        std::memcpy(m_in.data(), input, count * sizeof(float));
+        std::memcpy(m_in[0].data(), input, count * sizeof(float));
+    }
+    if (right != nullptr) {
+        std::memcpy(m_in[1].data(), right, count * sizeof(float));
     }
     auto* notify = reinterpret_cast<LV2_Atom*>(m_notify_seq.data());
     std::memset(m_notify_seq.data(), kGuardByte, m_notify_seq.size() * 8);

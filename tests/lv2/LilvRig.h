@@ -1,5 +1,6 @@
 // A small LV2 host on the lilv library for the plug-in's tests: it loads the built bundle,
 // offers a URID map and a log, owns the port buffers and reads the messages on the notify port.
+// It hosts the mono plug-in or the stereo one, whose outputs it may wire onto its inputs.
 #pragma once
 
 #include "Protocol.h"
@@ -20,6 +21,9 @@ struct Message {
     bool frame = false;        // else a peak
     int32_t value = 0;         // a peak's value
     std::vector<uint8_t> data; // a frame's bytes
+    bool operator==(const Message& o) const {
+        return frame == o.frame && value == o.value && data == o.data;
+    }
 };
 
 class LilvRig {
@@ -29,6 +33,10 @@ public:
         bool urid_map = true;
         uint32_t notify_capacity = 16384; // body bytes of the notify port
         uint32_t max_block = 8192;
+        bool stereo = false;
+        // Where the stereo plug-in's outputs go: their own buffers, the inputs' (in place) or
+        // each the other channel's input.
+        enum class Wiring { kSeparate, kInPlace, kCrossed } wiring = Wiring::kSeparate;
     };
 
     LilvRig();
@@ -41,6 +49,8 @@ public:
     const std::string& LogText() const { return m_log; }
     LV2_URID Map(const char* uri);
 
+    // A port's index by symbol.
+    uint32_t PortIndex(const std::string& symbol) const;
     // Sets a control port by symbol (the plug's value as a float).
     void Set(const std::string& symbol, float value);
     // Queues an atom for the control port's next run (body bytes as given).
@@ -49,10 +59,11 @@ public:
     // Replaces the control port's sequence with raw bytes for the next run (malformed input).
     void QueueRawSequence(const std::vector<uint8_t>& bytes);
 
-    // Runs one block of the given samples; the output lands in Output(). Messages are
-    // appended to Messages().
-    void Run(const float* input, uint32_t count);
-    const std::vector<float>& Output() const { return m_out; }
+    // Runs one block of the given samples (the right channel's too for the stereo plug-in); the
+    // output lands in Output(). Messages are appended to Messages().
+    void Run(const float* input, uint32_t count, const float* right = nullptr);
+    // The output buffer of a channel, 0 left, 1 right.
+    const float* Output(int channel = 0) const { return m_outputs[channel]; }
     // Allocations made inside the plug-in's run() so far.
     size_t RunAllocations() const { return m_run_allocations; }
     std::vector<Message>& Messages() { return m_messages; }
@@ -82,8 +93,9 @@ private:
     std::vector<const LV2_Feature*> m_features;
     std::string m_log;
 
-    std::vector<float> m_in;
-    std::vector<float> m_out;
+    std::vector<float> m_in[2];
+    std::vector<float> m_out[2];
+    float* m_outputs[2] = {nullptr, nullptr}; // as wired
     std::vector<float> m_controls;
     std::vector<uint64_t> m_control_seq; // 8-byte aligned atom buffers
     std::vector<uint64_t> m_notify_seq;

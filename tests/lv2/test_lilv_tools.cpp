@@ -1,6 +1,7 @@
-// The bundle in lilv's own tools: serdi parses its Turtle, lv2ls lists the plug-in, lv2info shows
-// its ports as the module's table has them, and lv2apply plays a WAV file through it unchanged,
-// bit for bit, for several control settings.
+// The bundle in lilv's own tools: serdi parses its Turtle, lv2ls lists the plug-ins, lv2info shows
+// their ports as the module's table has them, and lv2apply plays a WAV file through them
+// unchanged, bit for bit, for several control settings: a mono file, and a stereo one through
+// the stereo plug-in.
 #include "Instance.h"
 #include "ModuleLibrary.h"
 #include "Protocol.h"
@@ -88,7 +89,8 @@ TEST(LilvTools, TurtleParsesAndThePluginIsListed) {
         EXPECT_EQ(status, 0) << file;
         EXPECT_NE(triples.find(lv2proto::kPluginUri), std::string::npos) << file;
     }
-    EXPECT_EQ(Shell("lv2ls 2>&1", &status), std::string(lv2proto::kPluginUri) + "\n");
+    EXPECT_EQ(Shell("lv2ls 2>&1", &status),
+              std::string(lv2proto::kPluginUri) + "\n" + lv2proto::kStereoPluginUri + "\n");
     EXPECT_EQ(status, 0);
 
     // Hosts show a maker, a licence and the project's version (a part it leaves out is 0).
@@ -186,9 +188,10 @@ TEST(LilvTools, InfoShowsThePortsOfThePlugTable) {
     EXPECT_EQ(by_symbol("gui_fx_mode").points.at(3), "Solid+Smooth");
 }
 
-// A float WAV with awkward values: denormals, full scale, beyond it, NaN and infinities.
-void WriteWav(const std::string& path, std::vector<float>& samples) {
-    samples.resize(48000);
+// A float WAV with awkward values: denormals, full scale, beyond it, NaN and infinities (on
+// both channels of a stereo one).
+void WriteWav(const std::string& path, std::vector<float>& samples, int channels = 1) {
+    samples.resize(48000 * static_cast<size_t>(channels));
     for (size_t i = 0; i < samples.size(); ++i) {
         samples[i] = 1.3f * std::sin(static_cast<float>(i) * 0.021f) * std::exp(-0.00003f * i);
     }
@@ -199,7 +202,7 @@ void WriteWav(const std::string& path, std::vector<float>& samples) {
     samples[400] = -1.0f;
     SF_INFO info{};
     info.samplerate = 48000;
-    info.channels = 1;
+    info.channels = channels;
     info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr);
@@ -231,8 +234,6 @@ void ExpectSameSamples(const std::string& file, const std::vector<float>& input)
 TEST(LilvTools, ApplyPassesAudioThroughBitForBit) {
     const std::string in = lv2test::TempPath("apply_in.wav");
     const std::string out = lv2test::TempPath("apply_out.wav");
-    std::vector<float> input;
-    WriteWav(in, input);
     const char* settings[] = {
         "",
         "-c active 1 -c display_type -1",
@@ -240,15 +241,19 @@ TEST(LilvTools, ApplyPassesAudioThroughBitForBit) {
         "-c active 2 -c display_type 10 -c display_y_magnify 3",
         "-c active 1 -c display_type 99 -c background_red -5",
     };
-    for (const char* setting : settings) {
-        SCOPED_TRACE(setting);
-        std::remove(out.c_str());
-        int status = 0;
-        Shell(std::string("lv2apply ") + setting + " -i " + in + " -o " + out + " " +
-                  lv2proto::kPluginUri + " 2>/dev/null",
-              &status);
-        ASSERT_EQ(status, 0);
-        ExpectSameSamples(out, input);
+    for (const lv2proto::PluginKind& kind : lv2proto::kPluginKinds) {
+        std::vector<float> input;
+        WriteWav(in, input, kind.stereo ? 2 : 1);
+        for (const std::string setting : settings) {
+            SCOPED_TRACE(std::string(kind.uri) + " " + setting);
+            std::remove(out.c_str());
+            int status = 0;
+            Shell("lv2apply " + setting + " -i " + in + " -o " + out + " '" + kind.uri +
+                      "' 2>/dev/null",
+                  &status);
+            ASSERT_EQ(status, 0);
+            ExpectSameSamples(out, input);
+        }
     }
     std::remove(in.c_str());
     std::remove(out.c_str());

@@ -1,5 +1,6 @@
 // The plug-in in a lilv host against the reference host: the same signal and settings through
-// wavepreview --log and through the plug-in give the same messages and replies, line for line.
+// wavepreview --log and through the plug-in give the same messages and replies, line for line;
+// and a stereo file's mix in the preview gives what the stereo plug-in sends for its two channels.
 // The lilv host cuts its blocks where the reference host does (block size, paint ticks, timed
 // changes) and answers every frame at once, as the module's view does.
 #include "LilvRig.h"
@@ -11,6 +12,7 @@
 #include "TempPath.h"
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cmath>
 #include <cstdio>
@@ -79,7 +81,17 @@ std::vector<std::string> PluginLog(const std::vector<std::string>& args) {
     }
     const preview::Options options =
         preview::ParseOptions(static_cast<int>(argv.size()), argv.data());
-    const float rate = options.sample_rate.value_or(48000.0f);
+    // A file's channels go to the stereo plug-in's two inputs, which shows their mix by default.
+    const bool stereo = !options.input.empty();
+    std::unique_ptr<preview::Signal> signal, right;
+    if (stereo) {
+        signal = preview::OpenSoundFile(options.input, 1, -1);
+        right = preview::OpenSoundFile(options.input, 2, -1);
+    } else {
+        const float rate = options.sample_rate.value_or(48000.0f);
+        signal = preview::MakeDemoSignal(rate, std::llround(options.duration.value_or(6.0) * rate));
+    }
+    const float rate = signal->SampleRate();
     auto library = sehost::ModuleLibrary::Load(std::string(lv2test::BundleDir()) + "/Module.so");
     sehost::Instance table(*library, sehost::InstanceSettings{});
     const std::vector<sehost::PlugInfo>& plugs = table.Plugs();
@@ -87,6 +99,7 @@ std::vector<std::string> PluginLog(const std::vector<std::string>& args) {
 
     lv2test::LilvRig::Options rig_options;
     rig_options.sample_rate = rate;
+    rig_options.stereo = stereo;
     lv2test::LilvRig rig(rig_options);
     const auto set = [&](int32_t plug, uint32_t bits) {
         for (const lv2proto::ControlPort& port : layout.controls) {
@@ -103,15 +116,13 @@ std::vector<std::string> PluginLog(const std::vector<std::string>& args) {
     }
     const std::vector<preview::TimedChange> changes = preview::ResolveChanges(options, plugs, rate);
 
-    const double seconds = options.duration.value_or(6.0);
-    auto signal = preview::MakeDemoSignal(rate, std::llround(seconds * rate));
     const int64_t block = options.block_size;
     const auto tick = [&](int64_t frame) {
         return static_cast<int64_t>(
             std::floor(static_cast<double>(frame) * rate / options.frames_per_second));
     };
     std::vector<std::string> lines;
-    std::vector<float> buffer(static_cast<size_t>(block));
+    std::vector<float> buffer(static_cast<size_t>(block)), right_buffer(buffer.size());
     int64_t clock = 0;
     int64_t frame = 0;
     size_t next_change = 0;
@@ -128,12 +139,16 @@ std::vector<std::string> PluginLog(const std::vector<std::string>& args) {
         if (got == 0) {
             break;
         }
+        if (stereo) {
+            EXPECT_EQ(right->Read(right_buffer.data(), got), got);
+        }
         while (clock >= tick(frame)) {
             ++frame;
         }
         for (int64_t done = 0; done < got;) {
             const int64_t n = std::min({block, got - done, tick(frame) - clock});
-            rig.Run(buffer.data() + done, static_cast<uint32_t>(n));
+            rig.Run(buffer.data() + done, static_cast<uint32_t>(n),
+                    stereo ? right_buffer.data() + done : nullptr);
             clock += n;
             done += n;
             int replies = 0;
@@ -161,7 +176,25 @@ std::vector<std::string> PluginLog(const std::vector<std::string>& args) {
 struct Scenario {
     const char* name;
     std::vector<std::string> args; // wavepreview's options
+    bool stereo_file = false;      // played from a stereo file of the demo signal and a sweep
 };
+
+// Three seconds at 48 kHz: the demo signal on the left, the one made for 30 kHz on the right.
+std::string WriteStereoFile() {
+    const std::string path = lv2test::TempPath("stereo.wav");
+    const int64_t frames = 3 * 48000;
+    std::vector<float> left(frames), right(frames), samples;
+    preview::MakeDemoSignal(48000.0f, frames)->Read(left.data(), frames);
+    preview::MakeDemoSignal(30000.0f, frames)->Read(right.data(), frames);
+    for (int64_t i = 0; i < frames; ++i) {
+        samples.insert(samples.end(), {left[i], 0.6f * right[i]});
+    }
+    SF_INFO info{0, 48000, 2, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0};
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    EXPECT_EQ(sf_writef_float(file, samples.data(), frames), frames);
+    sf_close(file);
+    return path;
+}
 
 void PrintTo(const Scenario& scenario, std::ostream* os) {
     *os << scenario.name;
@@ -170,8 +203,14 @@ void PrintTo(const Scenario& scenario, std::ostream* os) {
 class LogMatch : public testing::TestWithParam<Scenario> {};
 
 TEST_P(LogMatch, PluginSendsWhatTheReferenceHostRelays) {
-    const std::vector<std::string> reference = ReferenceLog(GetParam().args);
-    const std::vector<std::string> plugin = PluginLog(GetParam().args);
+    std::vector<std::string> args = GetParam().args;
+    const std::string file = GetParam().stereo_file ? WriteStereoFile() : "";
+    if (!file.empty()) {
+        args.insert(args.begin(), {"-i", file});
+    }
+    const std::vector<std::string> reference = ReferenceLog(args);
+    const std::vector<std::string> plugin = PluginLog(args);
+    std::remove(file.c_str());
     ASSERT_GT(reference.size(), 3u);
     for (size_t i = 0; i < std::min(reference.size(), plugin.size()); ++i) {
         ASSERT_EQ(plugin[i], reference[i]) << "line " << i + 1;
@@ -188,7 +227,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {"--duration", "3", "--set", "Display Type=Sample", "--at", "1:Active=HOLD"}},
         Scenario{"PeriodChangesAt44100",
                  {"--duration", "4", "--rate", "44100", "--block", "100", "--fps", "24", "--set",
-                  "Display Type=200ms", "--at", "1.5:Display Type=1ms", "--at", "3:Active=OFF"}}),
+                  "Display Type=200ms", "--at", "1.5:Display Type=1ms", "--at", "3:Active=OFF"}},
+        Scenario{"StereoMix",
+                 {"--block", "300", "--set", "Display Type=Sample", "--at", "2:Display Type=2ms"},
+                 true}),
     [](const testing::TestParamInfo<Scenario>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -25,14 +25,19 @@ std::vector<float> Sine(size_t count) {
 }
 
 // Runs one second at 48 kHz in blocks, answering every frame as a view does, and returns the
-// messages that came out.
-std::vector<lv2test::Message> RunSecond(LilvRig& rig, uint32_t block = 256) {
-    static const std::vector<float> signal = Sine(48000);
+// messages that came out. The stereo plug-in gets the sine on the left and right on the right.
+std::vector<lv2test::Message> RunSecond(LilvRig& rig, uint32_t block = 256,
+                                        const std::vector<float>& signal = Sine(48000),
+                                        const std::vector<float>* right = nullptr) {
     rig.Messages().clear();
     for (size_t start = 0; start < signal.size(); start += block) {
         const size_t before = rig.Messages().size();
-        rig.Run(signal.data() + start,
-                static_cast<uint32_t>(std::min<size_t>(block, signal.size() - start)));
+        const auto count = static_cast<uint32_t>(std::min<size_t>(block, signal.size() - start));
+        rig.Run(signal.data() + start, count, right != nullptr ? right->data() + start : nullptr);
+        if (right != nullptr) {
+            EXPECT_EQ(std::memcmp(rig.Output(0), signal.data() + start, count * sizeof(float)), 0);
+            EXPECT_EQ(std::memcmp(rig.Output(1), right->data() + start, count * sizeof(float)), 0);
+        }
         for (size_t i = before; i < rig.Messages().size(); ++i) {
             if (rig.Messages()[i].frame) {
                 rig.QueueFrameRead();
@@ -189,7 +194,7 @@ TEST(DspPlugin, WithoutAUridMapItSaysSoAndPassesAudioThrough) {
     signal[3] = kNaN;
     signal[4] = -kInf;
     rig.Run(signal.data(), 512);
-    EXPECT_EQ(std::memcmp(rig.Output().data(), signal.data(), 512 * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(rig.Output(), signal.data(), 512 * sizeof(float)), 0);
     EXPECT_TRUE(rig.Messages().empty());
     EXPECT_EQ(rig.Dropped(), 0); // the frame is not finished yet
     rig.Run(signal.data(), 512);
@@ -255,6 +260,51 @@ TEST(DspPlugin, InstancesKeepTheirOwnPeriods) {
         fast.Run(signal.data() + start, 480);
     }
     EXPECT_EQ(CountPeaks(fast.Messages()), 100u);
+}
+
+// The stereo plug-in passes both channels through bit for bit however the host wires its
+// buffers, allocating nothing, and its display shows what the mono plug-in shows for the chosen
+// channel or the mean of both; a NaN choice is ignored and others go to the nearest channel.
+TEST(StereoPlugin, PassesBothChannelsAndShowsTheChosenOne) {
+    const std::vector<float> left = Sine(48000);
+    std::vector<float> right(left.size()), mix(left.size());
+    for (size_t i = 0; i < left.size(); ++i) {
+        right[i] = i == 9    ? kNaN
+                   : i == 10 ? -kInf
+                             : 0.4f * std::cos(static_cast<float>(i) * 0.0023f);
+        mix[i] = (left[i] + right[i]) / 2.0f;
+    }
+    const auto shown = [](const std::vector<float>& signal) {
+        LilvRig mono;
+        mono.Set("display_type", 3); // 5ms peaks
+        return RunSecond(mono, 256, signal);
+    };
+    const std::vector<lv2test::Message> expected[] = {shown(mix), shown(left), shown(right)};
+    ASSERT_FALSE(expected[1] == expected[2]);
+
+    using Wiring = LilvRig::Options::Wiring;
+    const struct {
+        float channel;
+        int shows; // 0 mix, 1 left, 2 right
+        Wiring wiring;
+    } cases[] = {
+        {0, 0, Wiring::kSeparate}, {0, 0, Wiring::kInPlace},   {0, 0, Wiring::kCrossed},
+        {1, 1, Wiring::kCrossed},  {2, 2, Wiring::kInPlace},   {kNaN, 0, Wiring::kSeparate},
+        {7, 2, Wiring::kSeparate}, {-3, 0, Wiring::kSeparate}, {1.4f, 1, Wiring::kSeparate},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "channel " << c.channel << ", wiring " << static_cast<int>(c.wiring));
+        LilvRig::Options options;
+        options.stereo = true;
+        options.wiring = c.wiring;
+        LilvRig rig(options);
+        ASSERT_TRUE(rig.Ready()) << rig.LogText();
+        rig.Set("display_type", 3);
+        rig.Set("channel", c.channel);
+        EXPECT_TRUE(RunSecond(rig, 256, left, &right) == expected[c.shows]);
+        EXPECT_EQ(rig.RunAllocations(), 0u);
+    }
 }
 
 } // namespace

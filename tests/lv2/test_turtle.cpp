@@ -102,7 +102,7 @@ TEST(Turtle, SymbolsAreValidAndDistinct) {
     }
     const lv2proto::PortLayout layout = lv2proto::LayoutPorts(plugs);
     ASSERT_EQ(layout.controls.size(), 4u);
-    EXPECT_EQ(layout.audio_symbol, "in");
+    EXPECT_EQ(layout.audio.at(0).symbol, "in");
     EXPECT_EQ(layout.controls[0].symbol, "a_b");
     EXPECT_EQ(layout.controls[1].symbol, "a_b_2");
     EXPECT_EQ(layout.controls[2].symbol, "notify_2");
