@@ -8,7 +8,9 @@
 #include <lv2/options/options.h>
 
 #include <algorithm>
+#if defined(__SSE__)
 #include <xmmintrin.h>
+#endif
 #include <cstring>
 
 namespace lv2dsp {
@@ -178,14 +180,16 @@ const float* DspPlugin::Captured(uint32_t offset, int32_t count) {
     float* mix = m_mix.data();
     // Four at a time with the sum and the division of MeanOfChannels, so that the mix is the
     // same; a division by 2 is exact as a multiplication by 0.5.
+    int32_t i = 0;
+#if defined(__SSE__)
     const __m128 zero = _mm_setzero_ps();
     const __m128 half = _mm_set1_ps(0.5f);
-    int32_t i = 0;
     for (; i + 4 <= count; i += 4) {
         const __m128 sum =
             _mm_add_ps(_mm_add_ps(zero, _mm_loadu_ps(left + i)), _mm_loadu_ps(right + i));
         _mm_storeu_ps(mix + i, _mm_mul_ps(sum, half));
     }
+#endif
     for (; i < count; ++i) {
         mix[i] = sehost::MeanOfChannels(2, [=](int c) { return c == 0 ? left[i] : right[i]; });
     }
