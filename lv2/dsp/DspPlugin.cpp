@@ -91,12 +91,13 @@ void DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* 
     if (m_layout.audio_plug < 0) {
         throw sehost::HostError(m_library->Path() + " has no audio input");
     }
-    m_control_ports.assign(m_layout.controls.size(), nullptr);
+    m_control_index.assign(m_layout.controls.size(), -1);
     for (const lv2proto::ControlPort& control : m_layout.controls) {
         const sehost::PlugInfo& plug = m_state.plugs[control.plug];
         if (plug.audio_side) { // the view's plugs are the UI's business
-            m_audio_controls.push_back(
-                {control.port - lv2proto::kFirstControlPort, &plug, control.range, 0, false});
+            m_control_index[control.port - lv2proto::kFirstControlPort] =
+                static_cast<int32_t>(m_audio_controls.size());
+            m_audio_controls.push_back({nullptr, &plug, control.range, kNotSeen});
         }
     }
     m_block_size = MaxBlockLength(features, map);
@@ -124,7 +125,10 @@ void DspPlugin::Connect(uint32_t port, void* data) {
         return;
     default:
         if (m_layout.Control(port) != nullptr) {
-            m_control_ports[port - lv2proto::kFirstControlPort] = static_cast<const float*>(data);
+            const int32_t index = m_control_index[port - lv2proto::kFirstControlPort];
+            if (index >= 0) {
+                m_audio_controls[static_cast<size_t>(index)].port = static_cast<const float*>(data);
+            }
         } else if (m_stereo && port == m_layout.stereo_ports.in_right) {
             m_in[1] = static_cast<const float*>(data);
         } else if (m_stereo && port == m_layout.stereo_ports.out_right) {
@@ -244,18 +248,17 @@ void DspPlugin::ReadChannel() {
 
 void DspPlugin::ReadControls() {
     for (AudioControl& control : m_audio_controls) {
-        const float* port = m_control_ports[control.slot];
+        const float* port = control.port;
         if (port == nullptr) {
             continue;
         }
         // Most runs see the value of the run before: compared as bits, so that NaN counts too.
         uint32_t seen;
         std::memcpy(&seen, port, sizeof seen);
-        if (control.seen_valid && seen == control.seen) {
+        if (seen == control.seen) {
             continue;
         }
         control.seen = seen;
-        control.seen_valid = true;
         const sehost::PlugInfo& plug = *control.plug;
         const auto bits = lv2proto::PortValueBits(plug, control.range, *port);
         if (!bits || *bits == m_state.values[plug.index]) {

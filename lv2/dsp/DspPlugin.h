@@ -74,16 +74,18 @@ private:
     std::vector<float> m_mix;              // one block of the mix
     const LV2_Atom_Sequence* m_control = nullptr;
     LV2_Atom_Sequence* m_notify = nullptr;
-    std::vector<const float*> m_control_ports; // by control port, from lv2proto::kFirstControlPort
     // The control ports of the audio side's plugs, with the port value each last saw.
     struct AudioControl {
-        uint32_t slot; // in m_control_ports
+        const float* port;
         const sehost::PlugInfo* plug;
         PlugRange range;
-        uint32_t seen;
-        bool seen_valid;
+        uint64_t seen; // the port's bits, or kNotSeen before the first read
     };
+    static constexpr uint64_t kNotSeen = uint64_t{1} << 32; // no port's bits
     std::vector<AudioControl> m_audio_controls;
+    // By control port, from lv2proto::kFirstControlPort: its entry in m_audio_controls, or -1
+    // for the view's plugs.
+    std::vector<int32_t> m_control_index;
 
     // The notify port's capacity in body bytes during run(), 0 when nothing fits.
     uint32_t m_notify_capacity = 0;
