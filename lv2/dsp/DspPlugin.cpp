@@ -188,10 +188,19 @@ const float* DspPlugin::Captured(uint32_t offset, int32_t count) {
 #if defined(__SSE__)
     const __m128 zero = _mm_setzero_ps();
     const __m128 half = _mm_set1_ps(0.5f);
-    for (; i + 4 <= count; i += 4) {
+    const auto mean4 = [&](int32_t at) {
         const __m128 sum =
-            _mm_add_ps(_mm_add_ps(zero, _mm_loadu_ps(left + i)), _mm_loadu_ps(right + i));
-        _mm_storeu_ps(mix + i, _mm_mul_ps(sum, half));
+            _mm_add_ps(_mm_add_ps(zero, _mm_loadu_ps(left + at)), _mm_loadu_ps(right + at));
+        _mm_storeu_ps(mix + at, _mm_mul_ps(sum, half));
+    };
+    // Two groups of four a pass: measured faster than one, and than four.
+    for (; i + 8 <= count; i += 8) {
+        mean4(i);
+        mean4(i + 4);
+    }
+    if (i + 4 <= count) {
+        mean4(i);
+        i += 4;
     }
 #endif
     for (; i < count; ++i) {
