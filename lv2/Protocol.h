@@ -220,6 +220,35 @@ inline std::optional<uint32_t> PortValueBits(const sehost::PlugInfo& plug, const
     return sehost::NormaliseInt(plug.datatype, whole);
 }
 
+// The stereo plug-in's "Channel" control as both halves read it: held as the module's choices
+// are (NaN keeps the channel, other values go to the nearest). Allocates nothing once made.
+class ChannelControl {
+public:
+    // Takes the port's value; true when it chose another channel.
+    bool Take(float value) {
+        // Most runs see the value of the run before: compared as bits, so that NaN counts too.
+        uint32_t bits;
+        std::memcpy(&bits, &value, sizeof bits);
+        if (bits == m_seen) {
+            return false;
+        }
+        m_seen = bits;
+        const std::optional<uint32_t> chosen = PortValueBits(m_choice, m_range, value);
+        if (!chosen || static_cast<int32_t>(*chosen) == m_channel) {
+            return false;
+        }
+        m_channel = static_cast<int32_t>(*chosen);
+        return true;
+    }
+    int32_t Channel() const { return m_channel; }
+
+private:
+    sehost::PlugInfo m_choice = ChannelChoice();
+    PlugRange m_range = RangeOf(m_choice);
+    int32_t m_channel = kChannelMix;
+    uint32_t m_seen = 0xFFFFFFFFu; // a NaN: before the first value, none is held
+};
+
 // A plug value as a port's float.
 inline float BitsPortValue(const sehost::PlugInfo& plug, uint32_t bits) {
     if (plug.datatype == PIN_TYPE_FLOAT) {

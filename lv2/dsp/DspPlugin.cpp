@@ -61,11 +61,9 @@ DspPlugin* DspPlugin::Create(const lv2proto::PluginKind& kind, double sample_rat
             "but the plug-in cannot send its view any messages\n",
             LV2_URID__map);
     }
-    std::unique_ptr<DspPlugin> plugin(new (std::nothrow) DspPlugin(kind.stereo));
-    if (!plugin) {
-        return nullptr;
-    }
+    std::unique_ptr<DspPlugin> plugin;
     try {
+        plugin.reset(new DspPlugin(kind.stereo));
         plugin->Open(sample_rate, bundle_path, features, map);
     } catch (const std::exception& e) {
         lv2proto::LogError(log, map, "strip-viewer: %s\n", e.what());
@@ -102,8 +100,6 @@ void DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* 
     }
     m_block_size = MaxBlockLength(features, map);
     if (m_stereo) {
-        m_channel_choice = lv2proto::ChannelChoice();
-        m_channel_range = lv2proto::RangeOf(m_channel_choice);
         m_mix.assign(static_cast<size_t>(m_block_size), 0.0f);
     }
     m_side->Open(static_cast<float>(sample_rate), m_block_size);
@@ -144,7 +140,9 @@ void DspPlugin::Run(uint32_t count) {
     BeginNotify();
     ReadMessages();
     ReadControls();
-    ReadChannel();
+    if (m_channel_port != nullptr) {
+        m_channel.Take(*m_channel_port);
+    }
     const sehost::PlugInfo& input = m_state.plugs[m_layout.audio_plug];
     uint32_t done = 0;
     while (done < count) {
@@ -172,17 +170,17 @@ void DspPlugin::Run(uint32_t count) {
 const float* DspPlugin::Captured(uint32_t offset, int32_t count) {
     const float* left = m_in[0] != nullptr ? m_in[0] + offset : nullptr;
     const float* right = m_in[1] != nullptr ? m_in[1] + offset : nullptr;
-    if (!m_stereo || m_channel == lv2proto::kChannelLeft) {
+    if (!m_stereo || m_channel.Channel() == lv2proto::kChannelLeft) {
         return left;
     }
-    if (m_channel == lv2proto::kChannelRight) {
+    if (m_channel.Channel() == lv2proto::kChannelRight) {
         return right;
     }
     if (left == nullptr || right == nullptr) {
         return nullptr;
     }
     float* mix = m_mix.data();
-    // Four at a time with the sum and the division of MeanOfChannels, so that the mix is the
+    // Four pairs at a time with the sum and the division of MeanOfChannels, so that the mix is the
     // same; a division by 2 is exact as a multiplication by 0.5.
     int32_t i = 0;
 #if defined(__SSE__)
@@ -234,24 +232,6 @@ void DspPlugin::PassThrough(uint32_t count) {
     copy(m_in[0], m_out[0]);
     if (m_stereo) {
         copy(m_in[1], m_out[1]);
-    }
-}
-
-void DspPlugin::ReadChannel() {
-    if (m_channel_port == nullptr) {
-        return;
-    }
-    // Most runs see the value of the run before.
-    uint32_t seen;
-    std::memcpy(&seen, m_channel_port, sizeof seen);
-    if (seen == m_channel_seen) {
-        return;
-    }
-    m_channel_seen = seen;
-    // Held as the module's choices are: NaN keeps the channel, other values go to the nearest.
-    const auto bits = lv2proto::PortValueBits(m_channel_choice, m_channel_range, *m_channel_port);
-    if (bits) {
-        m_channel = static_cast<int32_t>(*bits);
     }
 }
 

@@ -41,7 +41,6 @@ private:
     float* PinBuffer(int32_t plug) override;
     void SendToView(int32_t index, int32_t value, const void* data) override;
     void ReadControls();
-    void ReadChannel();
     // The samples the module captures for count samples from offset: an input, the mix in
     // m_mix, or null when the input they need is not connected.
     const float* Captured(uint32_t offset, int32_t count);
@@ -67,11 +66,8 @@ private:
     const float* m_captured = nullptr;
     // The stereo plug-in's "Channel" port and the channel it chose last.
     const float* m_channel_port = nullptr;
-    sehost::PlugInfo m_channel_choice;
-    PlugRange m_channel_range;
-    int32_t m_channel = lv2proto::kChannelMix;
-    uint32_t m_channel_seen = 0xFFFFFFFFu; // the port's bits last read: a NaN, read as none
-    std::vector<float> m_mix;              // one block of the mix
+    lv2proto::ChannelControl m_channel;
+    std::vector<float> m_mix; // one block of the mix
     const LV2_Atom_Sequence* m_control = nullptr;
     LV2_Atom_Sequence* m_notify = nullptr;
     // The control ports of the audio side's plugs, with the port value each last saw.

@@ -7,7 +7,7 @@ namespace lv2ui {
 
 ViewHost::ViewHost(const sehost::ModuleLibrary& library, HostLink& link, int32_t width,
                    int32_t height, bool stereo)
-    : m_link(link), m_channel_choice(lv2proto::ChannelChoice()) {
+    : m_link(link) {
     m_state.Reset(sehost::ReadPlugTable(library));
     m_ports = lv2proto::LayoutPorts(m_state.plugs, stereo);
     m_view = std::make_unique<sehost::ViewSideHost>(
@@ -32,12 +32,7 @@ void ViewHost::NotifyAudio(int32_t, int32_t value, const void*) {
 
 void ViewHost::ControlChanged(uint32_t port, float value) {
     if (m_ports.stereo && port == m_ports.stereo_ports.channel) {
-        const auto bits =
-            lv2proto::PortValueBits(m_channel_choice, lv2proto::RangeOf(m_channel_choice), value);
-        if (bits && static_cast<int32_t>(*bits) != m_channel) {
-            m_channel = static_cast<int32_t>(*bits);
-            m_relabel = true;
-        }
+        m_relabel = m_channel.Take(value) || m_relabel;
         return;
     }
     const lv2proto::ControlPort* control = m_ports.Control(port);
@@ -81,7 +76,7 @@ cairo_surface_t* ViewHost::Paint() {
     m_view->Paint();
     cairo_surface_t* picture = m_view->Canvas().Cairo();
     if (m_ports.stereo) {
-        DrawChannelLabel(picture, m_channel);
+        DrawChannelLabel(picture, m_channel.Channel());
         m_relabel = false;
     }
     return picture;

@@ -71,8 +71,7 @@ private:
     lv2proto::PortLayout m_ports;
     HostLink& m_link;
     std::unique_ptr<sehost::ViewSideHost> m_view;
-    sehost::PlugInfo m_channel_choice;
-    int32_t m_channel = lv2proto::kChannelMix;
+    lv2proto::ChannelControl m_channel;
     bool m_relabel = false;
 };
 
