@@ -34,3 +34,12 @@ inline constexpr PlugRange kPlugRanges[PLUG_COUNT] = {
     {0.0f, 100.0f},                   // PLUG_SHADING_Y_PERCENT
     {},                               // PLUG_FX_MODE: its choices
 };
+
+// Where a host that shows the display as soon as it is inserted (an LV2 host, say) starts a plug
+// other than the module starts it: "Active" ON, so that the signal shows at once. The module and
+// its modular host keep their own start.
+struct PlugStart {
+    Plug plug;
+    int32_t value;
+};
+inline constexpr PlugStart kInsertedStarts[] = {{PLUG_ACTIVE, ACTIVE_ON}};

@@ -3,6 +3,7 @@
 #include "HostError.h"
 #include "Protocol.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -106,19 +107,20 @@ std::string Number(double value) {
     return text;
 }
 
-void StartActive(ModuleDescription& module) {
-    for (const sehost::PlugInfo& plug : module.plugs) {
-        if (plug.name != "Active") {
-            continue;
+void StartAsInserted(ModuleDescription& module) {
+    for (const PlugStart& start : kInsertedStarts) {
+        const auto index = static_cast<size_t>(start.plug);
+        const bool listed =
+            index < module.plugs.size() && index < module.defaults.size() &&
+            std::any_of(module.plugs[index].choices.begin(), module.plugs[index].choices.end(),
+                        [&](const sehost::Choice& choice) { return choice.value == start.value; });
+        if (!listed) {
+            throw sehost::HostError("the module's plug " + std::to_string(start.plug) +
+                                    " has no choice " + std::to_string(start.value) +
+                                    " to start at");
         }
-        for (const sehost::Choice& choice : plug.choices) {
-            if (choice.name == "ON" && static_cast<size_t>(plug.index) < module.defaults.size()) {
-                module.defaults[plug.index] = static_cast<uint32_t>(choice.value);
-                return;
-            }
-        }
+        module.defaults[index] = static_cast<uint32_t>(start.value);
     }
-    throw sehost::HostError("the module has no plug \"Active\" with a choice \"ON\"");
 }
 
 std::string ManifestTurtle(const BundleFiles& files) {

@@ -26,10 +26,10 @@ struct ModuleDescription {
     int micro_version = 0;
 };
 
-// Makes "Active" start ON: in an LV2 host a display shows the signal as soon as it is
-// inserted, while the module itself starts OFF as its modular host expects. Throws
-// sehost::HostError when the table has no "Active" plug with an "ON" choice.
-void StartActive(ModuleDescription& module);
+// Starts the plugs of kInsertedStarts where a host that shows the display on insertion wants
+// them ("Active" ON), while the module itself keeps its own start. Throws sehost::HostError when
+// the table lacks such a plug or choice.
+void StartAsInserted(ModuleDescription& module);
 
 std::string ManifestTurtle(const BundleFiles& files);
 // Throws sehost::HostError when the table has no audio input.

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
                 module.defaults.push_back(instance.PlugValue(plug.index));
             }
         }
-        lv2turtle::StartActive(module);
+        lv2turtle::StartAsInserted(module);
         module.minor_version = STRIP_VIEWER_MINOR_VERSION;
         module.micro_version = STRIP_VIEWER_MICRO_VERSION;
         const lv2turtle::BundleFiles files{argv[3], argv[4], argv[5]};
