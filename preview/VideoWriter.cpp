@@ -1,10 +1,10 @@
 #include "VideoWriter.h"
 
+#include "Decimal.h"
 #include "HostError.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace preview {
 
@@ -82,12 +82,6 @@ std::vector<std::string> EncoderArguments(VideoFormat format) {
         return {"-c:v", "libwebp_anim", "-lossless", "1", "-loop", "0"};
     }
     return {};
-}
-
-std::string Decimal(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", value);
-    return text;
 }
 
 } // namespace
