@@ -174,14 +174,14 @@ void Instance::Deliver() {
         switch (d.kind) {
         case Relay::VIEW_RECEIVE:
             ++m_messages_to_view;
-            m_view->Call(GUI_OP_RECEIVE, d.index, d.value, data);
+            m_view->Receive(d.index, d.value, data);
             break;
         case Relay::AUDIO_NOTIFY:
             ++m_notifications_to_audio;
             m_audio->Call(AUDIO_OP_GUI_NOTIFY, d.index, d.value, data);
             break;
         case Relay::VIEW_PIN_CHANGED:
-            m_view->Call(GUI_OP_PIN_CHANGED, d.index);
+            m_view->Announce(d.index);
             break;
         case Relay::AUDIO_PIN_CHANGED:
             m_audio->Announce(m_state.plugs[d.index]);

@@ -50,7 +50,6 @@ public:
     void Announce(int32_t plug);
     // Hands the view a display message (GUI_OP_RECEIVE), then the changes it made meanwhile.
     void Receive(int32_t index, int32_t value, void* data);
-    intptr_t Call(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr);
     // A call into the view is under way.
     bool InCall() const { return m_depth > 0; }
 
@@ -68,6 +67,7 @@ private:
     static intptr_t Entry(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
                           float opt);
     intptr_t Request(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt);
+    intptr_t Call(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr);
     void DeliverChanges();
 
     PlugValues& m_state;

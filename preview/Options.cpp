@@ -1,11 +1,11 @@
 #include "Options.h"
 
+#include "Decimal.h"
 #include "HostError.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace preview {
@@ -14,13 +14,6 @@ using sehost::HostError;
 using sehost::PlugInfo;
 
 namespace {
-
-// A bound as a person writes it: 1, 0.1, 4096, not 1.000000.
-std::string Bound(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", value);
-    return text;
-}
 
 double Number(const std::string& option, const std::string& text, double low, double high) {
     char* end = nullptr;
@@ -31,7 +24,7 @@ double Number(const std::string& option, const std::string& text, double low, do
         throw HostError(option + " takes a number, not \"" + text + "\"");
     }
     if (value < low || value > high) {
-        throw HostError(option + " must lie between " + Bound(low) + " and " + Bound(high) +
+        throw HostError(option + " must lie between " + Decimal(low) + " and " + Decimal(high) +
                         ", not " + text);
     }
     return value;

@@ -1,10 +1,10 @@
 #include "VideoWriter.h"
 
+#include "Decimal.h"
 #include "HostError.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace preview {
 
@@ -84,12 +84,6 @@ std::vector<std::string> EncoderArguments(VideoFormat format) {
     return {};
 }
 
-std::string Decimal(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.10g", value);
-    return text;
-}
-
 } // namespace
 
 VideoFormat VideoFormatFor(const std::string& path) {
@@ -98,12 +92,12 @@ VideoFormat VideoFormatFor(const std::string& path) {
 
 VideoWriter::VideoWriter(const std::string& path, int32_t width, int32_t height,
                          double frames_per_second, float sample_rate)
-    : m_format(VideoFormatFor(path)), m_width(width), m_height(height),
+    : m_width(width), m_height(height),
       m_picture(static_cast<size_t>(width) * static_cast<size_t>(height) * 4, 0) {
+    const FormatEntry& entry = EntryFor(path);
     for (size_t i = 3; i < m_picture.size(); i += 4) {
         m_picture[i] = 0xFF; // opaque black until the first paint
     }
-    const FormatEntry& entry = EntryFor(path);
     // Both inputs are raw and fully described here, so ffmpeg need not look into them before
     // it starts. Each is read into a queue of its own; the pictures' queue holds at most about
     // 32 MB, as ffmpeg fills it whenever the encoder falls behind.
@@ -123,7 +117,7 @@ VideoWriter::VideoWriter(const std::string& path, int32_t width, int32_t height,
                                  std::to_string(std::lround(static_cast<double>(sample_rate))),
                                  "-ac", "1", "-i", "pipe:3", "-map", "0:v", "-map", "1:a"});
     }
-    const std::vector<std::string> encoders = EncoderArguments(m_format);
+    const std::vector<std::string> encoders = EncoderArguments(entry.format);
     args.insert(args.end(), encoders.begin(), encoders.end());
     args.insert(args.end(), {"-f", entry.muxer});
     m_ffmpeg = std::make_unique<FfmpegProcess>(path, std::move(args), entry.sound);

@@ -47,7 +47,6 @@ public:
     void Finish(int64_t ticks);
 
 private:
-    VideoFormat m_format;
     int32_t m_width;
     int32_t m_height;
     std::vector<uint8_t> m_picture; // the last frame, RGBA

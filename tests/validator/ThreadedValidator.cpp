@@ -288,7 +288,8 @@ intptr_t ThreadedHost::ViewRequest(Instance& in, int32_t opcode, int32_t index, 
 // A plug change on the audio side, as a host makes it between blocks: the variable, then a
 // pin-status event at the sample clock.
 void ThreadedHost::ApplyAudioPlug(Instance& in, int32_t plug, int16_t value) {
-    sehost::WritePlugVariable(in.plugs[plug], sehost::NormaliseInt(PIN_TYPE_ENUM, value));
+    const sehost::PlugInfo& info = in.plugs[plug];
+    sehost::WritePlugVariable(info, sehost::NormaliseInt(info.datatype, value));
     if (plug == PLUG_DISPLAY_TYPE) {
         in.type = value;
         if (value >= DISPLAY_FIRST_PERIOD) {
