@@ -208,12 +208,15 @@ void FfmpegProcess::Close(int& fd) {
 }
 
 int FfmpegProcess::Reap() {
-    int status = 0;
-    while (waitpid(static_cast<pid_t>(m_process), &status, 0) < 0 && errno == EINTR) {
+    // A second wait would be for any child at all (pid -1).
+    if (m_process <= 0) {
+        return m_status;
+    }
+    while (waitpid(static_cast<pid_t>(m_process), &m_status, 0) < 0 && errno == EINTR) {
     }
     g_unfinished.process = 0;
     m_process = -1;
-    return status;
+    return m_status;
 }
 
 void FfmpegProcess::Send(int fd, const void* data, size_t size) {

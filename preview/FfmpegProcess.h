@@ -37,7 +37,8 @@ private:
     void Send(int fd, const void* data, size_t size);
     void Stop(); // closes the pipes, ends ffmpeg and removes the unfinished file
     void Close(int& fd);
-    int Reap(); // waits for ffmpeg to end and returns its wait status
+    // Waits for ffmpeg to end and returns its wait status; once reaped, the same status again.
+    int Reap();
 
     std::string m_path;
     std::string m_temporary;
@@ -45,6 +46,7 @@ private:
     int m_audio = -1;
     int64_t m_sound_room = 0;
     long m_process = -1;
+    int m_status = 0; // ffmpeg's wait status, once reaped
     bool m_finished = false;
 };
 
