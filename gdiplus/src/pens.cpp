@@ -60,6 +60,15 @@ private:
     cairo_t* m_cr;
 };
 
+// Every segment's thin-line pixels within columns px1..px2 and rows py1..py2, as runs.
+void ThinPolylineRuns(const Point* points, INT count, int64_t px1, int64_t py1, int64_t px2,
+                      int64_t py2, RunSink& sink) {
+    for (INT i = 0; i + 1 < count; ++i) {
+        ThinLineRuns(points[i].X, points[i].Y, points[i + 1].X, points[i + 1].Y, px1, py1, px2, py2,
+                     sink);
+    }
+}
+
 // An aliased thin polyline written straight into the image's pixels: the same pixels as the runs
 // filled below, each blended once. False, with nothing drawn, if scratch memory is lacking.
 bool DrawThinPolylinePixels(const PixelImage& image, const GpPen& pen, const Point* points,
@@ -78,10 +87,7 @@ bool DrawThinPolylinePixels(const PixelImage& image, const GpPen& pen, const Poi
         }
     }
     const auto each_segment = [&](RunSink& sink) {
-        for (INT i = 0; i + 1 < count; ++i) {
-            ThinLineRuns(points[i].X, points[i].Y, points[i + 1].X, points[i + 1].Y, 0, 0,
-                         image.width - 1, image.height - 1, sink);
-        }
+        ThinPolylineRuns(points, count, 0, 0, image.width - 1, image.height - 1, sink);
     };
     PixelRuns runs(image, colour, marks);
     each_segment(runs);
@@ -118,10 +124,7 @@ void DrawThinPolyline(GpGraphics& graphics, const GpPen& pen, const Point* point
         }
     }
     CairoRuns runs(cr);
-    for (INT i = 0; i + 1 < count; ++i) {
-        ThinLineRuns(points[i].X, points[i].Y, points[i + 1].X, points[i + 1].Y, px1, py1, px2, py2,
-                     runs);
-    }
+    ThinPolylineRuns(points, count, px1, py1, px2, py2, runs);
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
     SetSourceArgb(cr, pen.color);
     cairo_fill(cr);
