@@ -3,7 +3,6 @@
 #include "raster/fixed.h"
 
 #include <algorithm>
-#include <climits>
 
 namespace gdiplus_cairo {
 

@@ -4,7 +4,6 @@
 #include "raster/scratch.h"
 #include "raster/thin_stroke.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace gdiplus_cairo {
