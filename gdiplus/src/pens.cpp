@@ -105,13 +105,6 @@ void DrawThinPolyline(GpGraphics& graphics, const GpPen& pen, const Point* point
     cairo_new_path(cr);
     cairo_identity_matrix(cr);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    Box box{};
-    cairo_clip_extents(cr, &box.x1, &box.y1, &box.x2, &box.y2);
-    box = SafeBox(box, 1.0);
-    const auto px1 = static_cast<int64_t>(std::floor(box.x1));
-    const auto py1 = static_cast<int64_t>(std::floor(box.y1));
-    const auto px2 = static_cast<int64_t>(std::ceil(box.x2));
-    const auto py2 = static_cast<int64_t>(std::ceil(box.y2));
     PixelImage image{};
     if (DirectPixels(cr, image)) {
         cairo_surface_t* target = cairo_get_target(cr);
@@ -122,6 +115,14 @@ void DrawThinPolyline(GpGraphics& graphics, const GpPen& pen, const Point* point
             return;
         }
     }
+    // Cairo takes the runs as a path: keep them within the clip and its fixed-point range.
+    Box box{};
+    cairo_clip_extents(cr, &box.x1, &box.y1, &box.x2, &box.y2);
+    box = SafeBox(box, 1.0);
+    const auto px1 = static_cast<int64_t>(std::floor(box.x1));
+    const auto py1 = static_cast<int64_t>(std::floor(box.y1));
+    const auto px2 = static_cast<int64_t>(std::ceil(box.x2));
+    const auto py2 = static_cast<int64_t>(std::ceil(box.y2));
     CairoRuns runs(cr);
     ThinPolylineRuns(points, count, px1, py1, px2, py2, runs);
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
