@@ -158,10 +158,9 @@ void ClippedPolyline(const Point* points, INT count, const Box& box, const Move&
 // A smoothed stroke of the thin pen: the layer's own outline, filled through its scan converter.
 void StrokeThinSmooth(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count,
                       const Box& box) {
-    Box extent = Extent(points, count);
-    extent = Box{
-        std::fmax(extent.x1, box.x1) - kThinPenReach, std::fmax(extent.y1, box.y1) - kThinPenReach,
-        std::fmin(extent.x2, box.x2) + kThinPenReach, std::fmin(extent.y2, box.y2) + kThinPenReach};
+    const Box visible = Intersection(Extent(points, count), box);
+    const Box extent{visible.x1 - kThinPenReach, visible.y1 - kThinPenReach,
+                     visible.x2 + kThinPenReach, visible.y2 + kThinPenReach};
     const double shift = PixelCentreShift(graphics.pixel_offset);
     const DeviceArea area = VisibleArea(graphics.cr, extent, shift);
     EdgeList edges;
