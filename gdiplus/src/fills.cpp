@@ -325,8 +325,7 @@ bool FillRectangle(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush,
                    INT width, INT height) {
     // An axis-aligned rectangle clips exactly by clamping its sides.
     const Box box = BeginWorldDrawing(graphics, 2.0);
-    const Box r{std::fmax(D(x), box.x1), std::fmax(D(y), box.y1),
-                std::fmin(D(x) + D(width), box.x2), std::fmin(D(y) + D(height), box.y2)};
+    const Box r = Intersection(Box{D(x), D(y), D(x) + D(width), D(y) + D(height)}, box);
     if (r.x1 >= r.x2 || r.y1 >= r.y2) {
         return true;
     }
@@ -342,9 +341,7 @@ bool FillRectangle(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush,
 bool FillPolygon(Gdiplus::GpGraphics& graphics, const Gdiplus::GpBrush& brush,
                  const Gdiplus::Point* points, INT count, bool even_odd) {
     const Box box = BeginWorldDrawing(graphics, 2.0);
-    const Box extent = Extent(points, count);
-    const Box visible{std::fmax(extent.x1, box.x1), std::fmax(extent.y1, box.y1),
-                      std::fmin(extent.x2, box.x2), std::fmin(extent.y2, box.y2)};
+    const Box visible = Intersection(Extent(points, count), box);
     return FillShape(graphics, brush, visible, even_odd, [&](EdgePath& path) {
         path.MoveTo(points[0].X, points[0].Y);
         for (INT i = 1; i < count; ++i) {

@@ -3,7 +3,7 @@
 #include "raster/fixed.h"
 
 #include <algorithm>
-#include <climits>
+#include <cmath>
 
 namespace gdiplus_cairo {
 
@@ -11,6 +11,11 @@ Box SafeBox(Box box, double margin) {
     return Box{
         std::max(box.x1 - margin, -kCoordinateLimit), std::max(box.y1 - margin, -kCoordinateLimit),
         std::min(box.x2 + margin, kCoordinateLimit), std::min(box.y2 + margin, kCoordinateLimit)};
+}
+
+Box Intersection(const Box& a, const Box& b) {
+    return Box{std::fmax(a.x1, b.x1), std::fmax(a.y1, b.y1), std::fmin(a.x2, b.x2),
+               std::fmin(a.y2, b.y2)};
 }
 
 bool ClipSegment(const Box& box, double& x1, double& y1, double& x2, double& y2, bool& start_moved,

@@ -17,6 +17,9 @@ struct Box {
 // Intersects the box with +-kCoordinateLimit after widening it by margin on each side.
 Box SafeBox(Box box, double margin);
 
+// The part of a that lies within b; x1 >= x2 or y1 >= y2 when they do not meet.
+Box Intersection(const Box& a, const Box& b);
+
 // Clips the segment (x1, y1)-(x2, y2) to the box in place (Liang-Barsky). Returns false if nothing
 // of it lies in the box; start_moved/end_moved tell which end the clip replaced.
 bool ClipSegment(const Box& box, double& x1, double& y1, double& x2, double& y2, bool& start_moved,

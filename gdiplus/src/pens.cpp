@@ -4,7 +4,6 @@
 #include "raster/scratch.h"
 #include "raster/thin_stroke.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace gdiplus_cairo {
@@ -60,6 +59,15 @@ private:
     cairo_t* m_cr;
 };
 
+// Every segment's thin-line pixels within columns px1..px2 and rows py1..py2, as runs.
+void ThinPolylineRuns(const Point* points, INT count, int64_t px1, int64_t py1, int64_t px2,
+                      int64_t py2, RunSink& sink) {
+    for (INT i = 0; i + 1 < count; ++i) {
+        ThinLineRuns(points[i].X, points[i].Y, points[i + 1].X, points[i + 1].Y, px1, py1, px2, py2,
+                     sink);
+    }
+}
+
 // An aliased thin polyline written straight into the image's pixels: the same pixels as the runs
 // filled below, each blended once. False, with nothing drawn, if scratch memory is lacking.
 bool DrawThinPolylinePixels(const PixelImage& image, const GpPen& pen, const Point* points,
@@ -78,10 +86,7 @@ bool DrawThinPolylinePixels(const PixelImage& image, const GpPen& pen, const Poi
         }
     }
     const auto each_segment = [&](RunSink& sink) {
-        for (INT i = 0; i + 1 < count; ++i) {
-            ThinLineRuns(points[i].X, points[i].Y, points[i + 1].X, points[i + 1].Y, 0, 0,
-                         image.width - 1, image.height - 1, sink);
-        }
+        ThinPolylineRuns(points, count, 0, 0, image.width - 1, image.height - 1, sink);
     };
     PixelRuns runs(image, colour, marks);
     each_segment(runs);
@@ -100,13 +105,6 @@ void DrawThinPolyline(GpGraphics& graphics, const GpPen& pen, const Point* point
     cairo_new_path(cr);
     cairo_identity_matrix(cr);
     cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    Box box{};
-    cairo_clip_extents(cr, &box.x1, &box.y1, &box.x2, &box.y2);
-    box = SafeBox(box, 1.0);
-    const auto px1 = static_cast<int64_t>(std::floor(box.x1));
-    const auto py1 = static_cast<int64_t>(std::floor(box.y1));
-    const auto px2 = static_cast<int64_t>(std::ceil(box.x2));
-    const auto py2 = static_cast<int64_t>(std::ceil(box.y2));
     PixelImage image{};
     if (DirectPixels(cr, image)) {
         cairo_surface_t* target = cairo_get_target(cr);
@@ -117,11 +115,16 @@ void DrawThinPolyline(GpGraphics& graphics, const GpPen& pen, const Point* point
             return;
         }
     }
+    // Cairo takes the runs as a path: keep them within the clip and its fixed-point range.
+    Box box{};
+    cairo_clip_extents(cr, &box.x1, &box.y1, &box.x2, &box.y2);
+    box = SafeBox(box, 1.0);
+    const auto px1 = static_cast<int64_t>(std::floor(box.x1));
+    const auto py1 = static_cast<int64_t>(std::floor(box.y1));
+    const auto px2 = static_cast<int64_t>(std::ceil(box.x2));
+    const auto py2 = static_cast<int64_t>(std::ceil(box.y2));
     CairoRuns runs(cr);
-    for (INT i = 0; i + 1 < count; ++i) {
-        ThinLineRuns(points[i].X, points[i].Y, points[i + 1].X, points[i + 1].Y, px1, py1, px2, py2,
-                     runs);
-    }
+    ThinPolylineRuns(points, count, px1, py1, px2, py2, runs);
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
     SetSourceArgb(cr, pen.color);
     cairo_fill(cr);
@@ -155,10 +158,9 @@ void ClippedPolyline(const Point* points, INT count, const Box& box, const Move&
 // A smoothed stroke of the thin pen: the layer's own outline, filled through its scan converter.
 void StrokeThinSmooth(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count,
                       const Box& box) {
-    Box extent = Extent(points, count);
-    extent = Box{
-        std::fmax(extent.x1, box.x1) - kThinPenReach, std::fmax(extent.y1, box.y1) - kThinPenReach,
-        std::fmin(extent.x2, box.x2) + kThinPenReach, std::fmin(extent.y2, box.y2) + kThinPenReach};
+    const Box visible = Intersection(Extent(points, count), box);
+    const Box extent{visible.x1 - kThinPenReach, visible.y1 - kThinPenReach,
+                     visible.x2 + kThinPenReach, visible.y2 + kThinPenReach};
     const double shift = PixelCentreShift(graphics.pixel_offset);
     const DeviceArea area = VisibleArea(graphics.cr, extent, shift);
     EdgeList edges;

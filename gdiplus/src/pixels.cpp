@@ -1,7 +1,6 @@
 #include "pixels.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)

@@ -23,6 +23,21 @@ struct TouchedTag;
 struct AlphaTag;
 struct BoundsTag;
 
+// Pixel columns marked in a bitset, 64 a word.
+void Mark(uint64_t* marks, int64_t column) {
+    marks[column >> 6] |= uint64_t(1) << (column & 63);
+}
+
+// Hands each marked column to visit(column), left to right, and clears the marks.
+template <class Visit> void TakeMarked(uint64_t* marks, std::size_t words, const Visit& visit) {
+    for (std::size_t word = 0; word < words; ++word) {
+        for (uint64_t bits = marks[word]; bits != 0; bits &= bits - 1) {
+            visit(static_cast<int64_t>(word * 64) + __builtin_ctzll(bits));
+        }
+        marks[word] = 0;
+    }
+}
+
 // Sample column k of a grid with `across` samples a pixel lies at (k + 1/2) / across pixels,
 // sample row s at (s + 1/2) / down.
 struct Grid {
@@ -238,7 +253,7 @@ bool CoverSmoothed(const EdgeList& edges, bool even_odd, int64_t width, int64_t 
     int32_t* const whole = partial + slots;
     std::fill(partial, partial + 2 * slots, 0);
     std::fill(touched, touched + words, 0);
-    const auto touch = [touched](int64_t x) { touched[x >> 6] |= uint64_t(1) << (x & 63); };
+    const auto touch = [touched](int64_t x) { Mark(touched, x); };
     const auto spans = [&](int64_t, int64_t k0, int64_t k1) {
         const int64_t p0 = k0 >> 3;
         const int64_t p1 = k1 >> 3;
@@ -287,21 +302,17 @@ bool CoverSmoothed(const EdgeList& edges, bool even_odd, int64_t width, int64_t 
             }
             next = to;
         };
-        for (std::size_t word = 0; word < words; ++word) {
-            for (uint64_t bits = touched[word]; bits != 0; bits &= bits - 1) {
-                const auto x = static_cast<int64_t>(word * 64) + __builtin_ctzll(bits);
-                if (x > next) {
-                    stretch(x, across);
-                }
-                across += whole[x];
-                if (x < width) {
-                    stretch(x + 1, across + partial[x]);
-                }
-                whole[x] = 0;
-                partial[x] = 0;
+        TakeMarked(touched, words, [&](int64_t x) {
+            if (x > next) {
+                stretch(x, across);
             }
-            touched[word] = 0;
-        }
+            across += whole[x];
+            if (x < width) {
+                stretch(x + 1, across + partial[x]);
+            }
+            whole[x] = 0;
+            partial[x] = 0;
+        });
         if (first < 0) {
             return;
         }
@@ -327,24 +338,20 @@ bool ScanAliased(const EdgeList& edges, bool even_odd, int64_t width, int64_t he
     std::fill(crossed, crossed + words, 0);
     const auto cross = [&](int64_t column, int dir) {
         changes[column] += dir;
-        crossed[column >> 6] |= uint64_t(1) << (column & 63);
+        Mark(crossed, column);
     };
     const unsigned mask = even_odd ? 1u : ~0u;
     const auto row_done = [&](int64_t row) {
         int64_t count = 0;
         int32_t winding = 0;
-        for (std::size_t word = 0; word < words; ++word) {
-            for (uint64_t bits = crossed[word]; bits != 0; bits &= bits - 1) {
-                const auto column = static_cast<int64_t>(word * 64) + __builtin_ctzll(bits);
-                const bool was_inside = (static_cast<unsigned>(winding) & mask) != 0;
-                winding += changes[column];
-                changes[column] = 0;
-                if (was_inside != ((static_cast<unsigned>(winding) & mask) != 0)) {
-                    bounds[count++] = column; // a run starts or ends
-                }
+        TakeMarked(crossed, words, [&](int64_t column) {
+            const bool was_inside = (static_cast<unsigned>(winding) & mask) != 0;
+            winding += changes[column];
+            changes[column] = 0;
+            if (was_inside != ((static_cast<unsigned>(winding) & mask) != 0)) {
+                bounds[count++] = column; // a run starts or ends
             }
-            crossed[word] = 0;
-        }
+        });
         if (count > 0) {
             sink.Row(row, bounds, count / 2);
         }
