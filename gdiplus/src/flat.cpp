@@ -325,8 +325,7 @@ Status DrawLines(GpGraphics* graphics, GpPen* pen, const GpPoint* points, INT co
     if (graphics == nullptr || pen == nullptr || points == nullptr || count < 2) {
         return InvalidParameter;
     }
-    DrawPolyline(*graphics, *pen, points, count);
-    return Ok;
+    return DrawPolyline(*graphics, *pen, points, count) ? Ok : OutOfMemory;
 }
 
 } // namespace

@@ -156,7 +156,8 @@ void ClippedPolyline(const Point* points, INT count, const Box& box, const Move&
 }
 
 // A smoothed stroke of the thin pen: the layer's own outline, filled through its scan converter.
-void StrokeThinSmooth(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count,
+// False when the working memory for it cannot be had.
+bool StrokeThinSmooth(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count,
                       const Box& box) {
     const Box visible = Intersection(Extent(points, count), box);
     const Box extent{visible.x1 - kThinPenReach, visible.y1 - kThinPenReach,
@@ -165,9 +166,11 @@ void StrokeThinSmooth(GpGraphics& graphics, const GpPen& pen, const Point* point
     const DeviceArea area = VisibleArea(graphics.cr, extent, shift);
     EdgeList edges;
     ThinStroke stroke;
-    if (area.width <= 0 || area.height <= 0 ||
-        !stroke.Begin(2 * static_cast<int64_t>(count), edges)) {
-        return;
+    if (area.width <= 0 || area.height <= 0) {
+        return true;
+    }
+    if (!stroke.Begin(2 * static_cast<int64_t>(count), edges)) {
+        return false;
     }
     // World points land on device points moved by the shift, here from the area's corner.
     const double dx = shift - D(area.x);
@@ -176,20 +179,19 @@ void StrokeThinSmooth(GpGraphics& graphics, const GpPen& pen, const Point* point
         points, count, box, [&](double x, double y) { stroke.MoveTo(x + dx, y + dy); },
         [&](double x, double y) { stroke.LineTo(x + dx, y + dy); });
     stroke.Finish();
-    FillEdges(graphics, nullptr, pen.color, edges, false, area);
+    return FillEdges(graphics, nullptr, pen.color, edges, false, area);
 }
 
 // A smoothed thin pen through the layer's converter; any other pen through Cairo's stroke in
 // world coordinates: square caps for thin pens so that the end points are covered as in the
 // aliased case, GDI+'s flat caps for wider ones, and GDI+'s miter joins. Segments are clipped to
 // the visible box (widened past anything a join can reach) and stay joined where they were.
-void StrokePolyline(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count) {
+bool StrokePolyline(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count) {
     cairo_t* cr = graphics.cr;
     const double width = PenPixels(pen);
     const Box box = BeginWorldDrawing(graphics, 4.0 + 10.0 * width);
     if (AntiAliased(graphics.smoothing) && (width <= 0.0 || width == kThinPenWidth)) {
-        StrokeThinSmooth(graphics, pen, points, count, box);
-        return;
+        return StrokeThinSmooth(graphics, pen, points, count, box);
     }
     ClippedPolyline(
         points, count, box, [cr](double x, double y) { cairo_move_to(cr, x, y); },
@@ -200,16 +202,17 @@ void StrokePolyline(GpGraphics& graphics, const GpPen& pen, const Point* points,
     cairo_set_miter_limit(cr, 10.0);
     SetSourceArgb(cr, pen.color);
     cairo_stroke(cr);
+    return true;
 }
 
 } // namespace
 
-void DrawPolyline(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count) {
+bool DrawPolyline(GpGraphics& graphics, const GpPen& pen, const Point* points, INT count) {
     if (AliasedThinLine(graphics, pen)) {
         DrawThinPolyline(graphics, pen, points, count);
-    } else {
-        StrokePolyline(graphics, pen, points, count);
+        return true;
     }
+    return StrokePolyline(graphics, pen, points, count);
 }
 
 } // namespace gdiplus_cairo

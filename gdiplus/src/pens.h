@@ -6,7 +6,8 @@
 
 namespace gdiplus_cairo {
 
-void DrawPolyline(Gdiplus::GpGraphics& graphics, const Gdiplus::GpPen& pen,
+// False, having drawn nothing or part, when the working memory for the line cannot be had.
+bool DrawPolyline(Gdiplus::GpGraphics& graphics, const Gdiplus::GpPen& pen,
                   const Gdiplus::Point* points, INT count);
 
 } // namespace gdiplus_cairo
