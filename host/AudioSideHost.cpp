@@ -89,17 +89,6 @@ void SendPinStatus(AudioPlugRecord* audio, int32_t pin, int32_t sample_clock) {
     audio->event(audio->owner, &event);
 }
 
-void AudioSideHost::Process(int32_t offset, int32_t count) {
-    // Looked up for every block: the side may change its routine.
-    const ProcessRoutine routine = m_audio->process;
-    if (routine != nullptr) {
-        ++m_depth;
-        routine(m_audio->owner, offset, count);
-        --m_depth;
-    }
-    m_clock += count;
-}
-
 intptr_t AudioSideHost::Call(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
     ++m_depth;
     const intptr_t result = m_audio->dispatcher(m_audio, opcode, index, value, ptr, opt);
@@ -117,7 +106,8 @@ intptr_t AudioSideHost::Entry(void* record, int32_t opcode, int32_t index, int32
     }
 }
 
-intptr_t AudioSideHost::Request(int32_t opcode, int32_t index, int32_t value, void* ptr) {
+// Inline in Entry: every request passes here, a display message most often.
+inline intptr_t AudioSideHost::Request(int32_t opcode, int32_t index, int32_t value, void* ptr) {
     switch (opcode) {
     case AUDIO_RQ_SAMPLE_CLOCK:
         return SampleClock32();

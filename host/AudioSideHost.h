@@ -46,7 +46,16 @@ public:
     void Announce(const PlugInfo& plug);
     // Runs the process routine over count samples from offset, if the side has one now, and
     // moves the sample clock on. Allocates nothing.
-    void Process(int32_t offset, int32_t count);
+    void Process(int32_t offset, int32_t count) {
+        // Looked up for every block: the side may change its routine.
+        const ProcessRoutine routine = m_audio->process;
+        if (routine != nullptr) {
+            ++m_depth;
+            routine(m_audio->owner, offset, count);
+            --m_depth;
+        }
+        m_clock += count;
+    }
     void AdvanceClock(int64_t count) { m_clock += count; }
     intptr_t Call(int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr,
                   float opt = 0.0f);
