@@ -8,10 +8,9 @@
 #include <lv2/options/options.h>
 
 #include <algorithm>
-#if defined(__SSE__)
-#include <xmmintrin.h>
-#endif
 #include <cstring>
+#include <functional>
+#include <memory>
 
 namespace lv2dsp {
 
@@ -23,6 +22,17 @@ constexpr int32_t kDefaultBlockSize = 4096;
 constexpr int32_t kMaxBlockSize = 65536;
 // A message larger than this does not come from a display; it is dropped, not copied.
 constexpr int32_t kMaxMessageBytes = 1 << 20;
+// Runs of the mix up to this long copy the outputs on the mix's pass; in longer ones the two
+// inputs, two outputs and the mix outgrow the first-level cache before the capture reads the mix,
+// and the outputs are copied after it.
+constexpr uint32_t kMaxCopyInMix = 1024;
+constexpr size_t kCacheLine = 64;
+
+// The count samples from a and those from b are apart: none is in both.
+bool Apart(const float* a, const float* b, uint32_t count) {
+    const std::less<const float*> before;
+    return !before(b, a + count) || !before(a, b + count);
+}
 
 int32_t MaxBlockLength(const LV2_Feature* const* features, const LV2_URID_Map* map) {
     const void* data = lv2proto::FeatureData(features, LV2_OPTIONS__options);
@@ -100,7 +110,13 @@ void DspPlugin::Open(double sample_rate, const char* bundle, const LV2_Feature* 
     }
     m_block_size = MaxBlockLength(features, map);
     if (m_stereo) {
-        m_mix.assign(static_cast<size_t>(m_block_size), 0.0f);
+        // The mix starts on a cache line, so that no wide store that writes it splits one.
+        const size_t bytes = static_cast<size_t>(m_block_size) * sizeof(float);
+        m_mix.assign(static_cast<size_t>(m_block_size) + kCacheLine / sizeof(float), 0.0f);
+        void* start = m_mix.data();
+        size_t space = m_mix.size() * sizeof(float);
+        m_mix_start = static_cast<float*>(std::align(kCacheLine, bytes, start, space));
+        m_mix_routine = PairMixRoutines().front();
     }
     m_side->Open(static_cast<float>(sample_rate), m_block_size);
 }
@@ -119,30 +135,48 @@ void DspPlugin::Connect(uint32_t port, void* data) {
     case lv2proto::kPortNotify:
         m_notify = static_cast<LV2_Atom_Sequence*>(data);
         return;
-    default:
-        if (m_layout.Control(port) != nullptr) {
-            const int32_t index = m_control_index[port - lv2proto::kFirstControlPort];
-            if (index >= 0) {
-                m_audio_controls[static_cast<size_t>(index)].port = static_cast<const float*>(data);
-            }
-        } else if (m_stereo && port == m_layout.stereo_ports.in_right) {
+    default: // the right channel's buffers first: hosts may connect them before every run
+        if (m_stereo && port == m_layout.stereo_ports.in_right) {
             m_in[1] = static_cast<const float*>(data);
         } else if (m_stereo && port == m_layout.stereo_ports.out_right) {
             m_out[1] = static_cast<float*>(data);
         } else if (m_stereo && port == m_layout.stereo_ports.channel) {
             m_channel_port = static_cast<const float*>(data);
+        } else if (m_layout.Control(port) != nullptr) {
+            const int32_t index = m_control_index[port - lv2proto::kFirstControlPort];
+            if (index >= 0) {
+                m_audio_controls[static_cast<size_t>(index)].port = static_cast<const float*>(data);
+            }
         }
         return;
     }
 }
 
+// The steps of a run are inline, here and below: at 64-sample blocks the calls alone were a
+// measurable part of what a run adds to the capture.
+inline bool DspPlugin::CanCopyInMix(uint32_t count) const {
+    if (!m_stereo || count > kMaxCopyInMix || m_channel.Channel() != lv2proto::kChannelMix ||
+        m_in[0] == nullptr || m_in[1] == nullptr) {
+        return false;
+    }
+    for (const float* out : m_out) {
+        if (out == nullptr || !Apart(out, m_in[0], count) || !Apart(out, m_in[1], count)) {
+            return false;
+        }
+    }
+    return Apart(m_out[0], m_out[1], count);
+}
+
 void DspPlugin::Run(uint32_t count) {
     BeginNotify();
-    ReadMessages();
+    if (m_control != nullptr && m_control->atom.size > sizeof(LV2_Atom_Sequence_Body)) {
+        ReadMessages(); // most runs have no events
+    }
     ReadControls();
     if (m_channel_port != nullptr) {
         m_channel.Take(*m_channel_port);
     }
+    m_copy_in_mix = CanCopyInMix(count);
     const sehost::PlugInfo& input = m_state.plugs[m_layout.audio_plug];
     uint32_t done = 0;
     while (done < count) {
@@ -164,10 +198,12 @@ void DspPlugin::Run(uint32_t count) {
         done += static_cast<uint32_t>(n);
     }
     // After the capture: in place, the outputs are the inputs it reads.
-    PassThrough(count);
+    if (!m_copy_in_mix) {
+        PassThrough(count);
+    }
 }
 
-const float* DspPlugin::Captured(uint32_t offset, int32_t count) {
+inline const float* DspPlugin::Captured(uint32_t offset, int32_t count) {
     const float* left = m_in[0] != nullptr ? m_in[0] + offset : nullptr;
     const float* right = m_in[1] != nullptr ? m_in[1] + offset : nullptr;
     if (!m_stereo || m_channel.Channel() == lv2proto::kChannelLeft) {
@@ -179,32 +215,10 @@ const float* DspPlugin::Captured(uint32_t offset, int32_t count) {
     if (left == nullptr || right == nullptr) {
         return nullptr;
     }
-    float* mix = m_mix.data();
-    // Four pairs at a time with the sum and the division of MeanOfChannels, so that the mix is the
-    // same; a division by 2 is exact as a multiplication by 0.5.
-    int32_t i = 0;
-#if defined(__SSE__)
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 half = _mm_set1_ps(0.5f);
-    const auto mean4 = [&](int32_t at) {
-        const __m128 sum =
-            _mm_add_ps(_mm_add_ps(zero, _mm_loadu_ps(left + at)), _mm_loadu_ps(right + at));
-        _mm_storeu_ps(mix + at, _mm_mul_ps(sum, half));
-    };
-    // Two groups of four a pass: measured faster than one, and than four.
-    for (; i + 8 <= count; i += 8) {
-        mean4(i);
-        mean4(i + 4);
-    }
-    if (i + 4 <= count) {
-        mean4(i);
-        i += 4;
-    }
-#endif
-    for (; i < count; ++i) {
-        mix[i] = sehost::MeanOfChannels(2, [=](int c) { return c == 0 ? left[i] : right[i]; });
-    }
-    return m_mix.data();
+    float* out_left = m_copy_in_mix ? m_out[0] + offset : nullptr;
+    float* out_right = m_copy_in_mix ? m_out[1] + offset : nullptr;
+    m_mix_routine(left, right, m_mix_start, out_left, out_right, count);
+    return m_mix_start;
 }
 
 void DspPlugin::PassThrough(uint32_t count) {
@@ -235,7 +249,7 @@ void DspPlugin::PassThrough(uint32_t count) {
     }
 }
 
-void DspPlugin::ReadControls() {
+inline void DspPlugin::ReadControls() {
     for (AudioControl& control : m_audio_controls) {
         const float* port = control.port;
         if (port == nullptr) {
@@ -289,7 +303,7 @@ void DspPlugin::ReadMessages() {
     }
 }
 
-void DspPlugin::BeginNotify() {
+inline void DspPlugin::BeginNotify() {
     m_notify_capacity = 0;
     if (m_notify == nullptr || m_urids.sequence == 0) {
         return;
@@ -305,22 +319,22 @@ void DspPlugin::BeginNotify() {
     m_notify->body.unit = 0;
     m_notify->body.pad = 0;
     m_notify_capacity = capacity;
+    m_notify_body = reinterpret_cast<uint8_t*>(&m_notify->body);
 }
 
-void DspPlugin::SendMessage(LV2_URID type, const void* body, uint32_t size) {
+inline void* DspPlugin::AppendEvent(LV2_URID type, uint32_t size) {
     const uint32_t need = lv2_atom_pad_size(sizeof(LV2_Atom_Event) + size);
     if (!m_in_run || m_notify_capacity == 0 || m_notify_capacity - m_notify->atom.size < need) {
         ++m_dropped;
-        return;
+        return nullptr;
     }
-    auto* event = reinterpret_cast<LV2_Atom_Event*>(reinterpret_cast<uint8_t*>(&m_notify->body) +
-                                                    m_notify->atom.size);
+    auto* event = reinterpret_cast<LV2_Atom_Event*>(m_notify_body + m_notify->atom.size);
     event->time.frames = 0;
     event->body.type = type;
     event->body.size = size;
-    std::memcpy(event + 1, body, size);
     m_notify->atom.size += need;
     ++m_sent;
+    return event + 1;
 }
 
 float* DspPlugin::PinBuffer(int32_t plug) {
@@ -330,9 +344,13 @@ float* DspPlugin::PinBuffer(int32_t plug) {
 
 void DspPlugin::SendToView(int32_t index, int32_t value, const void* data) {
     if (data == nullptr) {
-        SendMessage(m_urids.peak, &value, sizeof value);
+        if (void* body = AppendEvent(m_urids.peak, sizeof value)) {
+            std::memcpy(body, &value, sizeof value);
+        }
     } else if (index >= 0 && index <= kMaxMessageBytes) {
-        SendMessage(m_urids.frame, data, static_cast<uint32_t>(index));
+        if (void* body = AppendEvent(m_urids.frame, static_cast<uint32_t>(index))) {
+            std::memcpy(body, data, static_cast<size_t>(index));
+        }
     } else {
         ++m_dropped;
     }

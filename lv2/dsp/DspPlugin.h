@@ -5,6 +5,7 @@
 #pragma once
 
 #include "AudioSideHost.h"
+#include "PairMix.h"
 #include "Protocol.h" // and the LV2 headers
 
 #include <cstdint>
@@ -41,13 +42,18 @@ private:
     float* PinBuffer(int32_t plug) override;
     void SendToView(int32_t index, int32_t value, const void* data) override;
     void ReadControls();
-    // The samples the module captures for count samples from offset: an input, the mix in
-    // m_mix, or null when the input they need is not connected.
+    // The samples the module captures for count samples from offset: an input, the mix, or null
+    // when the input they need is not connected.
     const float* Captured(uint32_t offset, int32_t count);
+    // The stereo plug-in's run of count pairs copies its outputs as it mixes: it shows the mix,
+    // every buffer is connected, and no output shares a sample with another buffer.
+    bool CanCopyInMix(uint32_t count) const;
     void PassThrough(uint32_t count);
     void ReadMessages();
     void BeginNotify();
-    void SendMessage(LV2_URID type, const void* body, uint32_t size);
+    // The body of a new event of size bytes at the end of the notify port, or null, counted
+    // as dropped, when it does not fit or no run is under way.
+    void* AppendEvent(LV2_URID type, uint32_t size);
 
     // Declared in the order they are made, so that the side closes before its library goes.
     std::unique_ptr<sehost::ModuleLibrary> m_library;
@@ -67,7 +73,11 @@ private:
     // The stereo plug-in's "Channel" port and the channel it chose last.
     const float* m_channel_port = nullptr;
     lv2proto::ChannelControl m_channel;
-    std::vector<float> m_mix; // one block of the mix
+    // One block of the mix, from m_mix_start within m_mix, and the routine that takes it.
+    std::vector<float> m_mix;
+    float* m_mix_start = nullptr;
+    PairMixRoutine m_mix_routine = nullptr;
+    bool m_copy_in_mix = false; // this run's outputs are copied by m_mix_routine
     const LV2_Atom_Sequence* m_control = nullptr;
     LV2_Atom_Sequence* m_notify = nullptr;
     // The control ports of the audio side's plugs, with the port value each last saw.
@@ -85,6 +95,7 @@ private:
 
     // The notify port's capacity in body bytes during run(), 0 when nothing fits.
     uint32_t m_notify_capacity = 0;
+    uint8_t* m_notify_body = nullptr; // where the sequence's events start
     bool m_in_run = false;
 
     int64_t m_dropped = 0;
