@@ -2,22 +2,18 @@
 // pair, copies the pairs when asked, and writes nothing beyond the run.
 #include "ChannelMean.h"
 #include "PairMix.h"
+#include "PlugTable.h"
 
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
 namespace {
 
-uint32_t Bits(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
+using sehost::FloatBits;
 
 TEST(PairMix, EveryRoutineMatchesThePreviewsMeanAndCopiesThePairs) {
     const float inf = std::numeric_limits<float>::infinity();
@@ -41,17 +37,16 @@ TEST(PairMix, EveryRoutineMatchesThePreviewsMeanAndCopiesThePairs) {
                               copy ? out_left.data() : nullptr, out_right.data(), count);
                     for (int i = 0; i < kSize; ++i) {
                         const int at = first + i;
-                        if (i >= count) {
-                            ASSERT_EQ(Bits(mix[i]), Bits(guard));
-                            ASSERT_EQ(Bits(out_left[i]), Bits(guard));
-                            ASSERT_EQ(Bits(out_right[i]), Bits(guard));
-                            continue;
-                        }
-                        const float mean = sehost::MeanOfChannels(
-                            2, [&](int c) { return c == 0 ? left[at] : right[at]; });
-                        ASSERT_EQ(Bits(mix[i]), Bits(mean)) << "pair " << at << " of " << count;
-                        ASSERT_EQ(Bits(out_left[i]), Bits(copy ? left[at] : guard));
-                        ASSERT_EQ(Bits(out_right[i]), Bits(copy ? right[at] : guard));
+                        const bool in_run = i < count;
+                        const float mean =
+                            in_run ? sehost::MeanOfChannels(
+                                         2, [&](int c) { return c == 0 ? left[at] : right[at]; })
+                                   : guard;
+                        ASSERT_EQ(FloatBits(mix[i]), FloatBits(mean)) << at << " of " << count;
+                        ASSERT_EQ(FloatBits(out_left[i]),
+                                  FloatBits(in_run && copy ? left[at] : guard));
+                        ASSERT_EQ(FloatBits(out_right[i]),
+                                  FloatBits(in_run && copy ? right[at] : guard));
                     }
                 }
             }
