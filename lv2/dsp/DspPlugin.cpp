@@ -169,20 +169,18 @@ inline bool DspPlugin::CanCopyInMix(uint32_t count) const {
 
 void DspPlugin::Run(uint32_t count) {
     BeginNotify();
-    if (m_control != nullptr && m_control->atom.size > sizeof(LV2_Atom_Sequence_Body)) {
-        ReadMessages(); // most runs have no events
-    }
+    ReadMessages();
     ReadControls();
     if (m_channel_port != nullptr) {
         m_channel.Take(*m_channel_port);
     }
-    m_copy_in_mix = CanCopyInMix(count);
+    const bool copy_in_mix = CanCopyInMix(count);
     const sehost::PlugInfo& input = m_state.plugs[m_layout.audio_plug];
     uint32_t done = 0;
     while (done < count) {
         const auto n = static_cast<int32_t>(
             std::min<uint32_t>(count - done, static_cast<uint32_t>(m_block_size)));
-        m_captured = Captured(done, n);
+        m_captured = Captured(done, n, copy_in_mix);
         if (m_captured != nullptr) {
             // The audio side reads its input through the pointer in its variable: the host's
             // buffer itself where it can, so that nothing is copied on the way in.
@@ -198,12 +196,12 @@ void DspPlugin::Run(uint32_t count) {
         done += static_cast<uint32_t>(n);
     }
     // After the capture: in place, the outputs are the inputs it reads.
-    if (!m_copy_in_mix) {
+    if (!copy_in_mix) {
         PassThrough(count);
     }
 }
 
-inline const float* DspPlugin::Captured(uint32_t offset, int32_t count) {
+inline const float* DspPlugin::Captured(uint32_t offset, int32_t count, bool copy_in_mix) {
     const float* left = m_in[0] != nullptr ? m_in[0] + offset : nullptr;
     const float* right = m_in[1] != nullptr ? m_in[1] + offset : nullptr;
     if (!m_stereo || m_channel.Channel() == lv2proto::kChannelLeft) {
@@ -215,8 +213,8 @@ inline const float* DspPlugin::Captured(uint32_t offset, int32_t count) {
     if (left == nullptr || right == nullptr) {
         return nullptr;
     }
-    float* out_left = m_copy_in_mix ? m_out[0] + offset : nullptr;
-    float* out_right = m_copy_in_mix ? m_out[1] + offset : nullptr;
+    float* out_left = copy_in_mix ? m_out[0] + offset : nullptr;
+    float* out_right = copy_in_mix ? m_out[1] + offset : nullptr;
     m_mix_routine(left, right, m_mix_start, out_left, out_right, count);
     return m_mix_start;
 }
@@ -272,7 +270,7 @@ inline void DspPlugin::ReadControls() {
     }
 }
 
-void DspPlugin::ReadMessages() {
+inline void DspPlugin::ReadMessages() {
     if (m_control == nullptr || m_urids.sequence == 0 || m_control->atom.type != m_urids.sequence) {
         return;
     }
@@ -319,7 +317,6 @@ inline void DspPlugin::BeginNotify() {
     m_notify->body.unit = 0;
     m_notify->body.pad = 0;
     m_notify_capacity = capacity;
-    m_notify_body = reinterpret_cast<uint8_t*>(&m_notify->body);
 }
 
 inline void* DspPlugin::AppendEvent(LV2_URID type, uint32_t size) {
@@ -328,7 +325,9 @@ inline void* DspPlugin::AppendEvent(LV2_URID type, uint32_t size) {
         ++m_dropped;
         return nullptr;
     }
-    auto* event = reinterpret_cast<LV2_Atom_Event*>(m_notify_body + m_notify->atom.size);
+    // Counted from the port's address, not its header's: the host's buffer runs past the header.
+    uint8_t* const body = reinterpret_cast<uint8_t*>(m_notify) + sizeof(LV2_Atom);
+    auto* event = reinterpret_cast<LV2_Atom_Event*>(body + m_notify->atom.size);
     event->time.frames = 0;
     event->body.type = type;
     event->body.size = size;

@@ -44,7 +44,8 @@ private:
     void ReadControls();
     // The samples the module captures for count samples from offset: an input, the mix, or null
     // when the input they need is not connected.
-    const float* Captured(uint32_t offset, int32_t count);
+    // copy_in_mix: the mix also writes the outputs (CanCopyInMix).
+    const float* Captured(uint32_t offset, int32_t count, bool copy_in_mix);
     // The stereo plug-in's run of count pairs copies its outputs as it mixes: it shows the mix,
     // every buffer is connected, and no output shares a sample with another buffer.
     bool CanCopyInMix(uint32_t count) const;
@@ -77,7 +78,6 @@ private:
     std::vector<float> m_mix;
     float* m_mix_start = nullptr;
     PairMixRoutine m_mix_routine = nullptr;
-    bool m_copy_in_mix = false; // this run's outputs are copied by m_mix_routine
     const LV2_Atom_Sequence* m_control = nullptr;
     LV2_Atom_Sequence* m_notify = nullptr;
     // The control ports of the audio side's plugs, with the port value each last saw.
@@ -95,7 +95,6 @@ private:
 
     // The notify port's capacity in body bytes during run(), 0 when nothing fits.
     uint32_t m_notify_capacity = 0;
-    uint8_t* m_notify_body = nullptr; // where the sequence's events start
     bool m_in_run = false;
 
     int64_t m_dropped = 0;
