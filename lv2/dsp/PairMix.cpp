@@ -57,21 +57,14 @@ __attribute__((target("avx"))) void MixAvx(const float* left, const float* right
                                            float* out_left, float* out_right, int32_t count) {
     const __m256 zero = _mm256_setzero_ps();
     const __m256 half = _mm256_set1_ps(0.5f);
-    const auto mean8 = [=](int32_t at, __m256 l, __m256 r) __attribute__((target("avx"))) {
-        _mm256_storeu_ps(mix + at, _mm256_mul_ps(_mm256_add_ps(_mm256_add_ps(zero, l), r), half));
-    };
     int32_t i = 0;
-    if (out_left != nullptr) {
-        for (; i + 8 <= count; i += 8) {
-            const __m256 l = _mm256_loadu_ps(left + i);
-            const __m256 r = _mm256_loadu_ps(right + i);
-            mean8(i, l, r);
+    for (; i + 8 <= count; i += 8) {
+        const __m256 l = _mm256_loadu_ps(left + i);
+        const __m256 r = _mm256_loadu_ps(right + i);
+        _mm256_storeu_ps(mix + i, _mm256_mul_ps(_mm256_add_ps(_mm256_add_ps(zero, l), r), half));
+        if (out_left != nullptr) {
             _mm256_storeu_ps(out_left + i, l);
             _mm256_storeu_ps(out_right + i, r);
-        }
-    } else {
-        for (; i + 8 <= count; i += 8) {
-            mean8(i, _mm256_loadu_ps(left + i), _mm256_loadu_ps(right + i));
         }
     }
     // Said outright, as the compiler does not always: SSE code that runs while the upper halves
